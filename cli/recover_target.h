@@ -13,5 +13,5 @@ QString unique_target_path(const QString& dir, const QString& name);
 
 // 0 when `dir` may receive files recovered from the volume at `source_location`, -1 (with a
 // message in `why`) when writing there could overwrite the data being rescued.
-int check_target_dir(const QString& dir, const std::string& source_disk_path,
-                     uint64_t source_start, uint64_t source_length, std::string& why);
+int check_target_dir(const QString& dir, const std::string& source_disk_path, uint64_t source_start,
+                     uint64_t source_length, std::string& why);

@@ -8,8 +8,8 @@
 
 // Everything `quarnel-cli scan` was asked to do.
 struct scan_options_s {
-    std::string source;     // as given
-    location_s location;    // resolved volume (or whole disk with --whole-disk)
+    std::string source;       // as given
+    location_s location;      // resolved volume (or whole disk with --whole-disk)
     std::string volume_path;  // platform volume path of the location (empty for a whole disk)
     std::string file_system;  // of the volume, as list_volumes names it
     bool deep = false;

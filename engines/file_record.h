@@ -9,7 +9,7 @@
 template <typename entry_t>
 struct file_record_s {
     entry_t entry{};
-    bool has_found = false;                // a found file lies somewhere below this folder
+    bool has_found = false;                   // a found file lies somewhere below this folder
     QList<file_record_s<entry_t>*> children;  // records whose parent is this one
 };
 

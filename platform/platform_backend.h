@@ -18,8 +18,8 @@ struct disk_geometry_s {
 
 // One whole disk (or disk image) as the platform sees it.
 struct disk_probe_s {
-    std::string path;      // device node (/dev/sda) or absolute image path
-    uint64_t size = 0;     // true size in bytes
+    std::string path;   // device node (/dev/sda) or absolute image path
+    uint64_t size = 0;  // true size in bytes
     disk_geometry_s geometry;
     bool is_image = false;
 };
@@ -55,11 +55,13 @@ public:
     virtual ~platform_backend_c() = default;
 
     // Whole disks in their listing order, images given with add_image after the real ones.
-    virtual std::vector<std::string> disk_paths() = 0;
+    // 0, or -1 when the system's disks cannot be listed at all (out then holds the images).
+    virtual int disk_paths(std::vector<std::string>& out) = 0;
     // Size and geometry of one disk. 0 on success, -1 when it cannot be opened or queried.
     virtual int query_disk(const std::string& path, disk_probe_s& out) = 0;
     // The volumes on one listed disk. disk_number is its position in the list.
-    virtual std::vector<volume_probe_s> volumes_of(const disk_probe_s& disk, int32_t disk_number) = 0;
+    virtual std::vector<volume_probe_s> volumes_of(const disk_probe_s& disk,
+                                                   int32_t disk_number) = 0;
     // Opens a disk, image or any readable file read-only; nullptr on failure.
     virtual std::unique_ptr<block_source_c> open_read(const std::string& path) = 0;
 };
@@ -75,10 +77,14 @@ int add_image(const std::string& path);
 const std::vector<std::string>& image_paths();
 void clear_images();
 
-// The listed disks (those that answer query_disk), in order.
-std::vector<disk_probe_s> list_disks();
+// The listed disks (those that answer query_disk), in order. `status` (optional) gets -1
+// when the system's disks could not be listed at all.
+std::vector<disk_probe_s> list_disks(int* status = nullptr);
 // Every volume of the listed disks.
-std::vector<volume_probe_s> list_volumes();
+std::vector<volume_probe_s> list_volumes(int* status = nullptr);
+
+// Natural order of device names: sda < sdb < sdaa, nvme0n1 < nvme1n1 < nvme10n1.
+bool natural_name_less(const std::string& a, const std::string& b);
 
 // Resolves a volume path (as list_volumes gives it, with or without one trailing slash),
 // a disk or image path, or a partition device node. 0 on success, -1 when unknown.

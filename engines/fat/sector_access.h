@@ -62,12 +62,12 @@ int read_sectors(uint32_t drive, void* buffer, uint64_t sector, uint32_t count);
 
 // Finds the disk, partition and first sector of a volume path (with or without one trailing
 // slash). 0 on success, -1 when the path leads nowhere.
-int locate_volume(const std::string& volume_path, uint32_t& partition_number,
-                  uint32_t& disk_number, uint64_t& start_sector);
+int locate_volume(const std::string& volume_path, uint32_t& partition_number, uint32_t& disk_number,
+                  uint64_t& start_sector);
 // Fills volume_bindings[0] from locate_volume. 0, or -1 with the entry unchanged.
 int bind_volume(const std::string& volume_path);
 
-// For tests: puts `source` into slot `drive` (growing the table), ready unless `status` says
-// otherwise. The watchdog polls it like any other drive.
+// For tests and fuzzers: puts `source` into slot `drive` (growing the table). Its volume path
+// for bind_volume is "memory:N" (N = drive); the volume starts at sector 0.
 void install_sector_drive(uint32_t drive, std::shared_ptr<block_source_c> source,
                           uint16_t sector_size = 512);

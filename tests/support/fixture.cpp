@@ -50,7 +50,8 @@ std::string fixture_path(const std::string& name) {
     packed += ".gz";
     fs::path copy = fs::path(scratch_dir("fixture")) / base.filename();
     if (fs::exists(packed)) {
-        run_command("gzip -dc " + shell_quote(packed.string()) + " > " + shell_quote(copy.string()));
+        run_command("gzip -dc " + shell_quote(packed.string()) + " > " +
+                    shell_quote(copy.string()));
     } else {
         fs::copy_file(base, copy);
     }
@@ -85,7 +86,9 @@ bool have_program(const std::string& name) {
     return run_command("command -v " + shell_quote(name) + " >/dev/null 2>&1") == 0;
 }
 
-bool running_as_root() { return geteuid() == 0; }
+bool running_as_root() {
+    return geteuid() == 0;
+}
 
 std::vector<uint8_t> read_file_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -94,5 +97,6 @@ std::vector<uint8_t> read_file_bytes(const std::string& path) {
 
 void write_file_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
