@@ -183,8 +183,10 @@ bool natural_name_less(const std::string& a, const std::string& b) {
         if (digit_a != digit_b) {
             return digit_a;
         }
-        // Letters as the kernel assigns them: sdz < sdaa, so shorter runs come first.
-        if (run_a.size() != run_b.size()) {
+        // Letters as the kernel assigns them within one family: sdz < sdaa.
+        bool same_family =
+            run_a.size() >= 2 && run_b.size() >= 2 && run_a.compare(0, 2, run_b, 0, 2) == 0;
+        if ((digit_a || same_family) && run_a.size() != run_b.size()) {
             return run_a.size() < run_b.size();
         }
         if (run_a != run_b) {
