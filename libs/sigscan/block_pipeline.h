@@ -1,0 +1,54 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class block_source_c;
+
+// One block of the device as the pipeline delivers it.
+struct block_s {
+    uint64_t offset = 0;
+    size_t length = 0;  // fewer than the block size only at the end of the device
+    std::vector<uint8_t> data;
+    uint64_t generation = 0;
+};
+
+// Reads a source front to back in large blocks on its own thread, a few blocks ahead of the
+// consumer, so that reading and matching overlap. Unreadable sectors arrive as zeros.
+class block_pipeline_c {
+public:
+    block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth);
+    ~block_pipeline_c();
+    block_pipeline_c(const block_pipeline_c&) = delete;
+    block_pipeline_c& operator=(const block_pipeline_c&) = delete;
+
+    // The next block in order, valid until the next call; null after the last block.
+    const block_s* next();
+    // Drops what was read ahead and goes on from `offset` (a multiple of the block size).
+    void restart(uint64_t offset);
+    // Offset the reader will deliver after the blocks already queued.
+    uint64_t read_ahead_end();
+
+private:
+    void reader_loop();
+    void fill(block_s& block);
+
+    block_source_c& source_;
+    const size_t block_bytes_;
+    const uint64_t source_size_;
+    std::vector<block_s> slots_;
+    std::deque<size_t> free_;
+    std::deque<size_t> filled_;
+    size_t held_ = SIZE_MAX;  // slot the consumer holds
+    size_t in_flight_ = 0;
+    uint64_t next_offset_ = 0;
+    uint64_t generation_ = 0;
+    bool quit_ = false;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::thread reader_;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class block_source_c;
+
+// What a format reader sees of the device: the bytes from a candidate file's first byte up
+// to its limit (the type's maximum size or the end of the device, whichever comes first),
+// read through a window so that walking a structure costs few reads.
+class carve_view_c {
+public:
+    // Tells whether another recognised file starts at the absolute 512-byte boundary
+    // `offset`, given the bytes there.
+    using header_test_fn = std::function<bool(uint64_t offset, const uint8_t* p, size_t n)>;
+
+    carve_view_c(block_source_c& source, uint64_t start, uint64_t limit,
+                 const header_test_fn* header_test, const std::atomic<int32_t>* stop);
+
+    uint64_t start() const { return start_; }
+    // Bytes the file may span at most, counted from its first byte.
+    uint64_t limit() const { return limit_; }
+
+    // Copies `n` bytes at `rel` (relative to the file's start). False when they lie past the
+    // limit or cannot be read.
+    bool read(uint64_t rel, void* out, size_t n);
+    // Up to `want` bytes at `rel` (want at most window_bytes / 2); `got` says how many are
+    // there (0 at the limit or on a read error).
+    const uint8_t* span(uint64_t rel, size_t want, size_t& got);
+
+    // Offset (relative) of the first 512-byte boundary in [from, to) where another recognised
+    // file starts, or UINT64_MAX. Boundaries already checked are not checked again.
+    uint64_t next_file_start(uint64_t from, uint64_t to);
+
+    // Last occurrence of `pattern` that starts in [from, to), or UINT64_MAX; the search ends
+    // at the first boundary where another recognised file starts. `end_seen` (optional) gets
+    // the offset where the search stopped.
+    uint64_t find_last(const std::vector<uint8_t>& pattern, uint64_t from, uint64_t to,
+                       uint64_t* end_seen);
+
+    // True once the caller asked the scan to stop (long walks check it now and then).
+    bool stopped() const { return stop_ && stop_->load(std::memory_order_relaxed) != 0; }
+
+    static constexpr size_t window_bytes = 1u << 20;
+
+private:
+    bool fill(uint64_t rel);
+
+    block_source_c& source_;
+    uint64_t start_;
+    uint64_t limit_;
+    const header_test_fn* header_test_;
+    const std::atomic<int32_t>* stop_;
+    std::vector<uint8_t> window_;
+    uint64_t window_rel_ = 0;
+    size_t window_len_ = 0;
+    bool window_valid_ = false;
+    uint64_t fence_checked_ = 0;  // boundaries below this (relative) were tested
+    uint64_t fence_ = UINT64_MAX;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "libs/sigscan/carve_view.h"
+#include "libs/sigscan/sc_config.h"
+#include "libs/sigscan/sigscan.h"
+
+class block_source_c;
+struct format_reader_s;
+
+// One scan of one source with one configuration: the sequential block walk, the cheap
+// header test at each 512-byte boundary and the hand-over to the format readers.
+class signature_scanner_c {
+public:
+    signature_scanner_c(const sc_config_s& config, block_source_c& source, sc_control_s& control);
+    // 0 when the whole source was read, 1 when stopped.
+    int run();
+
+    // Indexes (into the configuration) of the types whose header matches `p` (n bytes),
+    // in configuration order. `any_offset` selects the types that may start anywhere.
+    void match(const uint8_t* p, size_t n, bool any_offset, std::vector<size_t>& out) const;
+    // Whether a recognised file starts with these bytes (header and, where the format has
+    // one, its cheap structure check).
+    bool file_starts(const uint8_t* p, size_t n) const;
+
+private:
+    struct dispatch_s {
+        size_t anchor = 0;  // position of a fully specified header byte
+        std::array<std::vector<size_t>, 256> by_byte;
+    };
+    void add_to_dispatch(std::vector<dispatch_s>& table, size_t type_index);
+    // Tries the candidates at `offset`; returns the end of the find or 0 when none matched.
+    uint64_t try_offset(uint64_t offset, const uint8_t* p, size_t n, bool any_offset);
+    bool wait_while_paused();
+
+    const sc_config_s& config_;
+    block_source_c& source_;
+    sc_control_s& control_;
+    uint64_t size_;
+    std::vector<const format_reader_s*> readers_;  // per type, null for none
+    std::vector<dispatch_s> boundary_dispatch_;
+    std::vector<dispatch_s> anywhere_dispatch_;
+    size_t longest_header_ = 0;
+    carve_view_c::header_test_fn header_test_;
+    std::vector<size_t> candidates_;
+};
