@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "libs/ntfs/le_load.h"
+#include "libs/ntfs/ntfs_library.h"
+#include "libs/ntfs/ntfs_source_startup.h"
+#include "platform/memory_source.h"
+#include "tests/libs/ntfs/ntfs_image.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+constexpr uint32_t type_data = 0x80;
+
+// The fixture's bytes, read once: each test patches its own copy.
+std::vector<uint8_t> mixed_bytes() {
+    static const std::vector<uint8_t> bytes = read_file_bytes(fixture_path("ntfs/mixed.img"));
+    return bytes;
+}
+
+std::map<uint64_t, ntfs_entry_s> scan_bytes(std::vector<uint8_t> bytes, int* startup = nullptr) {
+    ntfs_context_s context;
+    const int r =
+        ntfs_scan_startup_source(std::make_shared<memory_source_c>(std::move(bytes)), &context);
+    if (startup != nullptr) {
+        *startup = r;
+    }
+    return r == 0 ? scan_all(context) : std::map<uint64_t, ntfs_entry_s>{};
+}
+
+uint64_t id_of(const std::string& path) {
+    static const auto entries = scan_bytes(mixed_bytes());
+    return find_entry(entries, path);
+}
+
+// Damage that must cost exactly one record (or nothing) and never the scan.
+struct record_damage_s {
+    const char* what;
+    const char* path;  // the record damaged
+    void (*apply)(std::vector<uint8_t>& image, uint64_t record);
+    bool record_lost;
+};
+
+const record_damage_s record_damages[] = {
+    {"fix-up value does not match", "docs/gone_big.bin",
+     [](std::vector<uint8_t>& image, uint64_t rec) { image[rec + 510] ^= 0xFF; }, true},
+    {"no FILE signature", "docs/gone_big.bin",
+     [](std::vector<uint8_t>& image, uint64_t rec) { image[rec] = 'X'; }, true},
+    {"attribute length overflows the record", "old/a.txt",
+     [](std::vector<uint8_t>& image, uint64_t rec) {
+         const uint64_t first = rec + ld_u16(&image[rec + 0x14]);
+         image[first + 4] = 0xF0;
+         image[first + 5] = 0xFF;
+     },
+     true},
+    {"first attribute offset past the record", "old/a.txt",
+     [](std::vector<uint8_t>& image, uint64_t rec) {
+         image[rec + 0x14] = 0xF8;
+         image[rec + 0x15] = 0x03;
+     },
+     true},
+    {"file name length past its attribute", "docs/café.txt",
+     [](std::vector<uint8_t>& image, uint64_t rec) {
+         // Raise every $FILE_NAME's length byte: the names no longer fit.
+         uint64_t pos = rec + ld_u16(&image[rec + 0x14]);
+         while (ld_u32(&image[pos]) != 0xFFFFFFFF) {
+             if (ld_u32(&image[pos]) == 0x30) {
+                 image[pos + ld_u16(&image[pos + 0x14]) + 0x40] = 0xFF;
+             }
+             pos += ld_u32(&image[pos + 4]);
+         }
+     },
+     true},
+};
+
+TEST(ntfs_damage, a_damaged_record_is_skipped_and_the_rest_is_found) {
+    const std::vector<uint8_t> clean = mixed_bytes();
+    const size_t expected = scan_bytes(clean).size();
+    for (const record_damage_s& d : record_damages) {
+        SCOPED_TRACE(d.what);
+        const uint64_t id = id_of(d.path);
+        ASSERT_NE(id, UINT64_MAX);
+        std::vector<uint8_t> image = clean;
+        d.apply(image, record_offset(image, id));
+        int startup = -100;
+        const auto entries = scan_bytes(image, &startup);
+        ASSERT_EQ(startup, 0);
+        EXPECT_EQ(entries.count(id), d.record_lost ? 0u : 1u);
+        EXPECT_EQ(entries.size(), expected - (d.record_lost ? 1 : 0));
+        EXPECT_NE(find_entry(entries, "docs/keep.txt"), UINT64_MAX);
+    }
+}
+
+TEST(ntfs_damage, the_backup_boot_sector_stands_in_for_a_damaged_one) {
+    std::vector<uint8_t> image = mixed_bytes();
+    const size_t expected = scan_bytes(image).size();
+    std::fill(image.begin(), image.begin() + 512, 0);
+    int startup = -100;
+    EXPECT_EQ(scan_bytes(image, &startup).size(), expected);
+    EXPECT_EQ(startup, 0);
+    std::fill(image.end() - 512, image.end(), 0);
+    scan_bytes(image, &startup);
+    EXPECT_EQ(startup, ntfs_err_not_ntfs);
+}
+
+TEST(ntfs_damage, the_mft_mirror_stands_in_for_a_damaged_mft_record) {
+    std::vector<uint8_t> image = mixed_bytes();
+    const size_t expected = scan_bytes(image).size();
+    image[record_offset(image, 0) + 510] ^= 0xFF;  // $MFT's own record fails its fix-up
+    int startup = -100;
+    // Record 0 itself is lost, every other one is still reached.
+    EXPECT_EQ(scan_bytes(image, &startup).size(), expected - 1);
+    EXPECT_EQ(startup, 0);
+}
+
+// A folder record taken over by a newer file (in use, sequence number moved on): the
+// deleted files that pointed at the old folder become orphans instead of being filed
+// under the wrong folder. One step back while the record is free is still the folder.
+TEST(ntfs_damage, a_reused_folder_record_makes_its_old_files_orphans) {
+    const uint64_t old = id_of("old");
+    const uint64_t file = id_of("old/a.txt");
+    ASSERT_NE(old, UINT64_MAX);
+    ASSERT_NE(file, UINT64_MAX);
+    std::vector<uint8_t> image = mixed_bytes();
+    const uint64_t rec = record_offset(image, old);
+    image[rec + 0x16] |= 0x01;  // in use again
+    image[rec + 0x10] += 1;     // by a file one generation later
+    const auto entries = scan_bytes(image);
+    ASSERT_TRUE(entries.count(file));
+    EXPECT_EQ(entries.at(file).parent_id, ntfs_orphan_parent);
+    EXPECT_EQ(entries.at(file).flags, ntfs_flag_file | ntfs_flag_deleted);
+    EXPECT_NE(find_entry(entries, "docs/gone_small.txt"), UINT64_MAX);
+    // Unpatched, the same file belongs to its deleted folder.
+    EXPECT_EQ(scan_bytes(mixed_bytes()).at(file).parent_id, old);
+}
+
+// Writes the image to a file and recovers one entry: the result and what was left.
+int recover_from(const std::vector<uint8_t>& image, uint64_t id, std::string& target) {
+    ntfs_context_s context;
+    if (ntfs_scan_startup_source(std::make_shared<memory_source_c>(image), &context) != 0) {
+        return 1;
+    }
+    target = scratch_dir("ntfs-damage") + "/out.bin";
+    return ntfs_recover_file(&context, id, target.c_str(), nullptr);
+}
+
+TEST(ntfs_damage, runs_leaving_the_volume_and_encryption_fail_without_a_target) {
+    const uint64_t id = id_of("docs/gone_big.bin");
+    ASSERT_NE(id, UINT64_MAX);
+    const std::vector<uint8_t> clean = mixed_bytes();
+    const uint64_t data_at = attribute_offset(clean, id, type_data);
+    ASSERT_NE(data_at, 0u);
+    ASSERT_EQ(clean[data_at + 8], 1) << "the test file must be non-resident";
+    const uint64_t pairs_at = data_at + ld_u16(&clean[data_at + 0x20]);
+    struct case_s {
+        const char* what;
+        int expected;
+        void (*apply)(std::vector<uint8_t>&, uint64_t data, uint64_t pairs);
+    } cases[] = {
+        {"first run starts past the volume's end", ntfs_err_bad_runs,
+         [](std::vector<uint8_t>& image, uint64_t, uint64_t pairs) {
+             const uint32_t length_bytes = image[pairs] & 0x0F;
+             const uint32_t offset_bytes = image[pairs] >> 4;
+             image[pairs + length_bytes + offset_bytes] = 0x7F;  // highest byte of the offset
+         }},
+        {"run length of 2^56 clusters", ntfs_err_bad_runs,
+         [](std::vector<uint8_t>& image, uint64_t, uint64_t pairs) {
+             image[pairs + (image[pairs] & 0x0F)] = 0x7F;
+         }},
+        {"size beyond the runs", ntfs_err_bad_runs,
+         [](std::vector<uint8_t>& image, uint64_t data, uint64_t) { image[data + 0x36] = 0x01; }},
+        {"encrypted stream", ntfs_err_encrypted,
+         [](std::vector<uint8_t>& image, uint64_t data, uint64_t) { image[data + 0x0D] |= 0x40; }},
+    };
+    for (const case_s& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> image = clean;
+        c.apply(image, data_at, pairs_at);
+        std::string target;
+        EXPECT_EQ(recover_from(image, id, target), c.expected);
+        EXPECT_FALSE(std::filesystem::exists(target));
+    }
+}
+
+// Random bytes thrown over the MFT: the scan and every recovery end, without a crash.
+TEST(ntfs_damage, random_mft_damage_never_crashes) {
+    const std::vector<uint8_t> clean = mixed_bytes();
+    const uint64_t mft = record_offset(clean, 0);
+    const uint32_t rs = record_size_of(clean);
+    std::mt19937 rng(1234);
+    const std::string out = scratch_dir("ntfs-fuzz") + "/out.bin";
+    for (int round = 0; round < 30; ++round) {
+        std::vector<uint8_t> image = clean;
+        for (int i = 0; i < 200; ++i) {
+            const uint64_t at = mft + rng() % (64ull * rs);
+            image[at] = static_cast<uint8_t>(rng());
+        }
+        ntfs_context_s context;
+        if (ntfs_scan_startup_source(std::make_shared<memory_source_c>(image), &context) != 0) {
+            continue;
+        }
+        for (const auto& [id, entry] : scan_all(context)) {
+            ntfs_recover_file(&context, id, out.c_str(), nullptr);
+        }
+    }
+}
+
+}  // namespace
