@@ -63,6 +63,7 @@ void fat_recovery_c::trace(const char* format, ...) const {
 
 void fat_recovery_c::run() {
     reset();
+    open_result_.store(-1);
     {
         std::lock_guard<std::mutex> guard(reader_lock);
         std::string path = volume_.volume_path.toStdString();
@@ -94,14 +95,22 @@ int fat_recovery_c::walk_folder(bool root, const pending_folder_s& folder,
                                 std::vector<pending_folder_s>& pending,
                                 std::unordered_set<uint32_t>& listed) {
     auto cursor = std::make_unique<folder_cursor_s>();
-    if (f_opendir(*cursor, "/") != fat_ok) {
+    fat_result opened = f_opendir(*cursor, "/");
+    if (opened != fat_ok) {
         trace(root ? "f_opendir failed 1.\n" : "f_opendir failed 2.\n");
+        if (root) {
+            open_result_.store(opened);
+        }
         return -1;
     }
     cursor->listed_clusters = &listed;
     cursor->start_cluster = folder.cluster;
     cursor->cluster = folder.cluster;
-    if (f_readdir(*cursor, nullptr) != fat_ok) {
+    opened = f_readdir(*cursor, nullptr);
+    if (root) {
+        open_result_.store(opened);
+    }
+    if (opened != fat_ok) {
         return -1;
     }
     static char16_t long_name[long_name_buffer_units];

@@ -44,6 +44,9 @@ public:
     const fat_record_map& records() const { return record_map_; }
     // Whether the short progress texts go to stderr (only ever when it is a terminal).
     void set_trace(bool enabled) { trace_ = enabled; }
+    // How the last run met the volume: 0 when its root folder was opened, -1 when the volume
+    // could not be located, else the reader's fat_result (not a FAT volume, read error, …).
+    int32_t open_result() const { return open_result_.load(); }
 
 protected:
     void run() override;
@@ -72,4 +75,5 @@ private:
     std::atomic<uint64_t> found_{0};
     fat_record_map record_map_;
     bool trace_ = true;
+    std::atomic<int32_t> open_result_{-1};
 };
