@@ -1,8 +1,216 @@
+// `scan --deep`: the deep scan of a volume or a whole disk, its listing, recovery and save.
+// The listing and recovery are shared with `load` (cli/cmd_load.cpp).
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <csignal>
 #include <cstdio>
 
+#include "cli/recover_target.h"
 #include "cli/scan_options.h"
+#include "engines/raw_recovery.h"
 
-int run_deep_scan(const scan_options_s&) {
-    std::fprintf(stderr, "quarnel-cli: the deep scan is not available yet\n");
-    return 1;
+// What to do with a deep-scan result once it is there.
+struct deep_output_s {
+    std::string source;  // as the user named it
+    bool json = false;
+    bool flat = false;
+    bool force = false;
+    bool stopped = false;
+    QString recover_dir;
+    location_s location;  // where the scanned bytes lie, for the target-folder check
+};
+
+int report_deep_result(raw_recovery_c& engine, const deep_output_s& output);
+
+namespace {
+
+constexpr unsigned long progress_poll_ms = 200;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void on_interrupt(int) {
+    interrupted = 1;
+    std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C quits at once
+}
+
+QString found_name(const raw_record_s& record) {
+    return QString::asprintf("%08llu.%s", static_cast<unsigned long long>(record.index),
+                             raw_record_extension(record).c_str());
+}
+
+// Writes every find into `dir` (one folder per extension unless flat). Returns the number
+// that failed; `paths` gets the target of each record index that was written.
+size_t recover_all(raw_recovery_c& engine, const deep_output_s& output,
+                   std::map<uint64_t, QString>& paths) {
+    size_t failed = 0;
+    for (const auto& [extension, indexes] : engine.by_extension()) {
+        QString dir = output.recover_dir;
+        if (!output.flat) {
+            dir += u'/' + safe_file_name(QString::fromUtf8(extension.c_str()));
+        }
+        if (!QDir().mkpath(dir)) {
+            std::fprintf(stderr, "quarnel-cli: cannot create the folder %s\n",
+                         QFile::encodeName(dir).constData());
+            failed += indexes.size();
+            continue;
+        }
+        for (uint64_t index : indexes) {
+            const raw_record_s* record = engine.find_record(index);
+            if (!record) {
+                ++failed;
+                continue;
+            }
+            QString target = unique_target_path(dir, safe_file_name(found_name(*record)));
+            if (engine.recover_file(index, target) != 0) {
+                std::fprintf(stderr, "quarnel-cli: could not recover %s completely\n",
+                             QFile::encodeName(target).constData());
+                ++failed;
+                continue;
+            }
+            paths[index] = target;
+        }
+    }
+    return failed;
+}
+
+}  // namespace
+
+int report_deep_result(raw_recovery_c& engine, const deep_output_s& output) {
+    std::map<uint64_t, QString> paths;
+    size_t failed = 0;
+    if (!output.recover_dir.isEmpty()) {
+        std::string why;
+        if (!output.force &&
+            check_target_dir(output.recover_dir, output.location.disk_path,
+                             output.location.start_offset, output.location.length, why) != 0) {
+            std::fprintf(stderr, "quarnel-cli: %s\n", why.c_str());
+            return 1;
+        }
+        failed = recover_all(engine, output, paths);
+    }
+    if (output.json) {
+        QJsonArray files;
+        QJsonObject counts;
+        for (const auto& [extension, indexes] : engine.by_extension()) {
+            counts[QString::fromUtf8(extension.c_str())] = static_cast<qint64>(indexes.size());
+            for (uint64_t index : indexes) {
+                const raw_record_s* record = engine.find_record(index);
+                if (!record) {
+                    continue;
+                }
+                QJsonObject o;
+                o["index"] = static_cast<qint64>(record->index);
+                o["name"] = found_name(*record);
+                o["extension"] = QString::fromUtf8(raw_record_extension(*record).c_str());
+                o["offset"] = static_cast<qint64>(record->start_offset);
+                o["size"] = static_cast<qint64>(record->size);
+                if (paths.count(index)) {
+                    o["recovered"] = paths[index];
+                }
+                files.append(o);
+            }
+        }
+        QJsonObject document{{"source", QString::fromStdString(output.source)},
+                             {"device", engine.device_path()},
+                             {"stopped", output.stopped},
+                             {"found", static_cast<qint64>(engine.records().size())},
+                             {"extensions", counts},
+                             {"files", files}};
+        if (!output.recover_dir.isEmpty()) {
+            document["recovered"] = static_cast<qint64>(paths.size());
+            document["failed"] = static_cast<qint64>(failed);
+        }
+        std::fputs(QJsonDocument(document).toJson(QJsonDocument::Indented).constData(), stdout);
+    } else {
+        std::printf("Deep scan of %s: %zu files found%s\n", output.source.c_str(),
+                    engine.records().size(), output.stopped ? " (stopped before the end)" : "");
+        for (const auto& [extension, indexes] : engine.by_extension()) {
+            std::printf("\n%s: %zu\n", extension.c_str(), indexes.size());
+            std::printf("  %-16s %16s %14s\n", "NAME", "OFFSET", "SIZE");
+            for (uint64_t index : indexes) {
+                const raw_record_s* record = engine.find_record(index);
+                if (!record) {
+                    continue;
+                }
+                std::printf("  %-16s %16llu %14llu\n", found_name(*record).toUtf8().constData(),
+                            static_cast<unsigned long long>(record->start_offset),
+                            static_cast<unsigned long long>(record->size));
+            }
+        }
+        if (!output.recover_dir.isEmpty()) {
+            std::printf("\n%zu files written to %s%s\n", paths.size(),
+                        QFile::encodeName(output.recover_dir).constData(),
+                        failed ? "; some could not be read completely (see above)" : "");
+        }
+    }
+    return failed ? 1 : 0;
+}
+
+int run_deep_scan(const scan_options_s& options) {
+    raw_recovery_c engine;
+    std::string message;
+    if (engine.load_config(&message) < 0) {
+        std::fprintf(stderr, "quarnel-cli: file-type configuration: %s", message.c_str());
+    }
+    std::string device = options.whole_disk || options.volume_path.empty()
+                             ? options.location.disk_path
+                             : options.volume_path;
+    volume_item_s volume;
+    volume.volume_path = QString::fromStdString(device);
+    volume.file_system = QString::fromStdString(options.file_system);
+    engine.set_volume(volume);
+    {
+        // The scan must be able to open what it will read: say so before starting.
+        sc_handle probe = sc_open(device.c_str());
+        if (!probe) {
+            std::fprintf(stderr, "quarnel-cli: cannot open %s for reading (as root for a disk?)\n",
+                         device.c_str());
+            return 1;
+        }
+        sc_close(probe);
+    }
+
+    interrupted = 0;
+    auto previous = std::signal(SIGINT, on_interrupt);
+    bool show_progress = !options.json && isatty(STDERR_FILENO);
+    engine.start();
+    while (!engine.wait(progress_poll_ms)) {
+        if (interrupted) {
+            engine.set_stop(stop_user);
+        }
+        if (show_progress) {
+            std::fprintf(stderr, "\rdeep scan: %5.1f%%", engine.get_progress() * 100);
+        }
+    }
+    std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+    if (show_progress) {
+        std::fprintf(stderr, "\r%40s\r", "");
+    }
+
+    deep_output_s output;
+    output.source = options.source;
+    output.json = options.json;
+    output.flat = options.flat;
+    output.force = options.force;
+    output.stopped = interrupted != 0;
+    output.recover_dir = options.recover_dir;
+    output.location = options.location;
+    int status = report_deep_result(engine, output);
+    if (!options.save_path.isEmpty()) {
+        if (engine.records().empty()) {
+            std::fprintf(stderr, "quarnel-cli: nothing was found, so no result was saved\n");
+        } else if (engine.save_result(options.save_path) != 0) {
+            std::fprintf(stderr,
+                         "quarnel-cli: cannot write %s (is the folder writable, and the device "
+                         "path shorter than 256 bytes?)\n",
+                         QFile::encodeName(options.save_path).constData());
+            status = 1;
+        }
+    }
+    return status;
 }

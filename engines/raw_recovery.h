@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "discovery/volume_item.h"
+#include "engines/raw_record.h"
+#include "engines/recovery_base.h"
+#include "libs/sigscan/sigscan.h"
+
+// A ".sav" file: a 256-byte header holding the device path (zero-terminated, zero-filled),
+// then the 32-byte records back to back. No magic number, version or checksum.
+constexpr qint64 raw_result_header_bytes = 256;
+constexpr qint64 raw_result_max_path_bytes = raw_result_header_bytes - 1;
+
+// The deep scan: hands the whole device to the signature scanner and keeps each find as a
+// raw_record_s, grouped by extension. Finds can be saved to a ".sav" file and loaded back.
+class raw_recovery_c : public recovery_base_c {
+    Q_OBJECT
+public:
+    explicit raw_recovery_c(QObject* parent = nullptr);
+    ~raw_recovery_c() override;
+
+    void set_volume(const volume_item_s& volume) override;
+    double get_progress() override;
+    void set_progress(double value) override;
+    void set_stop(int32_t code) override;
+    int32_t is_stopped() override;
+    int32_t is_paused() override;
+    void set_pause(int32_t flag) override;
+    uint64_t scanned_count() override { return 0; }
+    void reset() override;
+    // Copies the find with this index to `target` (replaced if it exists). 0 on success, -1
+    // when the index is unknown, the device cannot be read to the end of the file or the
+    // target cannot be written.
+    int32_t recover_file(uint64_t id, const QString& target) override;
+
+    // Loads "./Quarnel.conf" (or the copy beside the program or in the data folder).
+    // 0 loaded, 1 none found (built-in types), -1 bad or unreadable (`message` says why).
+    int32_t load_config(std::string* message = nullptr);
+    // Writes the finds to a ".sav" file. 0 on success; -1 when there is nothing to save,
+    // the device path does not fit the header or the file cannot be written.
+    int32_t save_result(const QString& path);
+    // Reads a ".sav" file. Returns the device path stored in it, or an empty string (and
+    // changes nothing) when the file cannot be read or is not a scan result.
+    QString load_result(const QString& path);
+    // Appends one find (called from the scanner's callback on the engine's thread).
+    void add_record(const char* extension, uint64_t start_offset, uint64_t size);
+
+    const std::vector<raw_record_s>& records() const { return records_; }
+    const std::map<std::string, std::vector<uint64_t>>& by_extension() const {
+        return by_extension_;
+    }
+    const QString& device_path() const { return device_path_; }
+    // The record whose index is `id`, or null.
+    const raw_record_s* find_record(uint64_t id) const;
+
+protected:
+    void run() override;
+
+private:
+    volume_item_s volume_;
+    sc_control_s control_;
+    std::map<std::string, std::vector<uint64_t>> by_extension_;
+    std::vector<raw_record_s> records_;
+    QString device_path_;
+    // Only for loaded results whose indexes are not their positions.
+    std::unordered_map<uint64_t, size_t> position_of_;
+};
