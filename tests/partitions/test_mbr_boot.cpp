@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "partitions/mbr_boot_code.h"
@@ -33,5 +34,88 @@ TEST(mbr_boot_code, matches_the_assembly) {
     EXPECT_EQ(assembled, committed)
         << "partitions/mbr_boot_code.cpp is stale: run tools/make_partition_boot_code.sh";
 }
+
+}  // namespace
+
+namespace {
+
+std::string qemu_program() {
+    for (const char* name : {"qemu-system-x86_64", "qemu-system-i386"}) {
+        if (have_program(name)) {
+            return name;
+        }
+    }
+    return "";
+}
+
+// Boots `image` in a virtual PC and returns what its serial port (and, with no display,
+// the BIOS text screen) printed once `expected` showed up or the machine ended itself.
+std::string boot(const std::string& image, const std::string& expected) {
+    std::string dir = std::filesystem::path(image).parent_path().string();
+    std::string log = dir + "/serial.txt";
+    std::string script =
+        shell_quote(qemu_program()) +
+        " -nographic -net none -m 32 -no-reboot -drive file=" + shell_quote(image) +
+        ",format=raw,if=ide -device isa-debug-exit,iobase=0xf4,iosize=0x04 >" + shell_quote(log) +
+        " 2>&1 & pid=$!; i=0; while [ $i -lt 300 ] && kill -0 $pid 2>/dev/null && ! grep -q " +
+        shell_quote(expected) + " " + shell_quote(log) +
+        "; do sleep 0.1; i=$((i+1)); done; kill $pid 2>/dev/null; wait $pid; cat " +
+        shell_quote(log);
+    std::string out;
+    run_command("sh -c " + shell_quote(script), &out);
+    return out;
+}
+
+struct boot_case_s {
+    const char* what;
+    const char* patch;  // shell commands run on $img after the repair
+    const char* expected;
+};
+
+class mbr_boot_in_qemu : public testing::TestWithParam<boot_case_s> {};
+
+TEST_P(mbr_boot_in_qemu, boots_or_says_why_not) {
+    if (qemu_program().empty()) {
+        GTEST_SKIP() << "qemu-system-x86 is not installed; the boot program is not run";
+    }
+    if (!have_program("nasm") || !partition_image_tools_missing().empty()) {
+        GTEST_SKIP() << "needs nasm, mkntfs and mkfs.fat to build the boot image";
+    }
+    std::string dir = scratch_dir("boot");
+    std::string img = dir + "/boot.img";
+    ASSERT_EQ(make_partition_image(img, 32, "ntfs:2047:8", false), 0);
+    std::string cli = shell_quote(QUARNEL_CLI_PATH);
+    ASSERT_EQ(run_command("XDG_STATE_HOME=" + shell_quote(dir) + " " + cli + " partitions " +
+                          shell_quote(img) + " --repair --yes >/dev/null 2>&1"),
+              0);
+    std::string probe = dir + "/probe.bin";
+    std::string source = std::string(QUARNEL_SOURCE_DIR) + "/tests/partitions/boot_probe.asm";
+    ASSERT_EQ(run_command("nasm -f bin -o " + shell_quote(probe) + " " + shell_quote(source)), 0);
+    // The volume's own boot sector is replaced by the probe, which reports over the serial port.
+    ASSERT_EQ(run_command("dd if=" + shell_quote(probe) + " of=" + shell_quote(img) +
+                          " bs=512 seek=2047 conv=notrunc status=none"),
+              0);
+    ASSERT_EQ(run_command("img=" + shell_quote(img) + "; " + GetParam().patch), 0);
+    std::string out = boot(img, GetParam().expected);
+    EXPECT_NE(out.find(GetParam().expected), std::string::npos) << GetParam().what << ":\n" << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, mbr_boot_in_qemu,
+    testing::Values(
+        // DS:SI must point at the entry: the probe prints its first sector, 2047 = 0x7FF.
+        boot_case_s{"active partition booted", "true", "BOOTED 000007FF"},
+        boot_case_s{"no boot signature",
+                    "dd if=/dev/zero of=\"$img\" bs=1 seek=$((2047*512+510)) count=2 "
+                    "conv=notrunc status=none",
+                    "Missing operating system"},
+        boot_case_s{"two active entries",
+                    "printf '\\200\\0\\0\\0\\7' | dd of=\"$img\" bs=1 seek=462 conv=notrunc "
+                    "status=none",
+                    "Invalid partition table"},
+        boot_case_s{"unreadable first sector",
+                    "printf '\\377\\377\\377\\0' | dd of=\"$img\" bs=1 seek=454 conv=notrunc "
+                    "status=none",
+                    "Error loading operating system"}));
 
 }  // namespace
