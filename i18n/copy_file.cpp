@@ -1,6 +1,7 @@
 #include "i18n/copy_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -65,8 +66,17 @@ int copy_file(const QString& source, const QString& target) {
     if (!in.valid()) {
         return -1;
     }
-    file_descriptor_c out(::open(QFile::encodeName(target).constData(),
-                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // Truncating the target must never empty the source: refuse when both name one file.
+    const QByteArray target_name = QFile::encodeName(target);
+    struct stat source_info {};
+    struct stat target_info {};
+    if (::fstat(in.get(), &source_info) != 0 ||
+        (::stat(target_name.constData(), &target_info) == 0 &&
+         source_info.st_dev == target_info.st_dev && source_info.st_ino == target_info.st_ino)) {
+        return -1;
+    }
+    file_descriptor_c out(
+        ::open(target_name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!out.valid()) {
         return -1;
     }

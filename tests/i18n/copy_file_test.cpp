@@ -65,6 +65,19 @@ TEST(copy_file_test, target_that_cannot_be_created_fails) {
     EXPECT_EQ(copy_file(q(source), q(folder)), -1);  // a folder is no file to write
 }
 
+TEST(copy_file_test, copy_onto_the_source_itself_leaves_it_whole) {
+    const std::string folder = scratch_dir("copy-same");
+    const std::string source = folder + "/source";
+    write_file_bytes(source, pattern_bytes(5000));
+    std::filesystem::create_hard_link(source, folder + "/hard");
+    std::filesystem::create_symlink(source, folder + "/soft");
+    for (const std::string& target : {source, folder + "/hard", folder + "/soft"}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(copy_file(q(source), q(target)), -1);
+        EXPECT_EQ(read_file_bytes(source), pattern_bytes(5000));
+    }
+}
+
 TEST(copy_file_test, full_target_is_a_failure_not_a_short_success) {
     if (!std::filesystem::exists("/dev/full")) {
         GTEST_SKIP() << "/dev/full is missing on this machine";

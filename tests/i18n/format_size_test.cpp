@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "i18n/format_size.h"
+#include "tests/i18n/i18n_test_state.h"
 
 namespace {
 

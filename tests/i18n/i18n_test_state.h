@@ -6,9 +6,15 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "i18n/language_table.h"
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // The language tables are process-wide and never cleared by the program itself; each test
 // starts from the state of a fresh process.

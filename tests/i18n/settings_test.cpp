@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "i18n/data_paths.h"
 #include "i18n/language_code.h"
 #include "i18n/language_table.h"
 #include "i18n/registry_language.h"
@@ -168,6 +169,26 @@ TEST_F(settings_test, missing_language_file_leaves_every_text_empty) {
     }
     EXPECT_EQ(language_text("btn_back"), "");
     EXPECT_EQ(language_code(), "en");
+}
+
+TEST_F(settings_test, language_file_is_looked_for_here_then_beside_the_program_then_installed) {
+    const QStringList candidates = language_file_candidates();
+    ASSERT_EQ(candidates.size(), 3);
+    EXPECT_EQ(candidates[0], QString::fromStdString(folder_ + "/language.ini"));
+    const fs::path program = fs::read_symlink("/proc/self/exe");
+    EXPECT_EQ(candidates[1], QString::fromStdString((program.parent_path() / "language.ini")));
+    EXPECT_TRUE(candidates[2].endsWith("/share/quarnel/language.ini"))
+        << candidates[2].toStdString();
+    EXPECT_EQ(language_file_path(), candidates[0]);
+    fs::remove(folder_ + "/language.ini");
+    QString expected = candidates[0];  // the current folder's, when no file exists anywhere
+    for (qsizetype i = 1; i < candidates.size(); ++i) {
+        if (fs::exists(candidates[i].toStdString())) {
+            expected = candidates[i];
+            break;
+        }
+    }
+    EXPECT_EQ(language_file_path(), expected);
 }
 
 struct locale_name_case_s {
