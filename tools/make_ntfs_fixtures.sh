@@ -62,7 +62,7 @@ ntfs-3g -o compression "$img" "$mnt"
 mkdir -p "$mnt/docs" "$mnt/old/inner" "$mnt/packed" "$mnt/links" "$mnt/日本"
 gen "$mnt/docs/keep.txt" 3000 keep text
 gen "$mnt/docs/gone_small.txt" 40 small text
-gen "$mnt/docs/gone_big.bin" 20000 big text
+gen "$mnt/docs/gone_big.bin" 12000 big text
 gen "$mnt/docs/café.txt" 1500 cafe text
 gen "$mnt/old/a.txt" 100 olda text
 gen "$mnt/old/inner/deep.txt" 5000 deep text
@@ -70,25 +70,11 @@ gen "$mnt/日本/ünï.bin" 7000 uni text
 gen "$mnt/docs/long name for the dos test.txt" 900 dos text
 python3 -c 'import os,sys; os.setxattr(sys.argv[1], "system.ntfs_dos_name", b"LONGNA~1.TXT")' \
     "$mnt/docs/long name for the dos test.txt"
-# Two files written in turns: each ends up in many fragments.
-python3 - "$mnt/frag.bin" "$mnt/filler.bin" <<'PY'
-import os, random, sys
-rng = random.Random("frag")
-words = [b"alpha", b"delta", b"report", b"quarter", b"sales", b"photo", b"holiday", b"backup"]
-def text(n):
-    return b" ".join(rng.choice(words) for _ in range(n))[:n]
-with open(sys.argv[1], "wb") as a, open(sys.argv[2], "wb") as b:
-    for _ in range(12):
-        for f in (a, b):
-            f.write(text(4096))
-            f.flush()
-            os.fsync(f.fileno())
-PY
 # New files in this folder are stored LZNT1-compressed (ntfs-3g's compression option).
 python3 -c 'import os,sys; os.setxattr(sys.argv[1], "system.ntfs_attrib_be", (0x10 | 0x800).to_bytes(4, "big"))' \
     "$mnt/packed"
-gen "$mnt/packed/comp.txt" 50000 comp text
-gen "$mnt/packed/comp_live.txt" 30000 complive text
+gen "$mnt/packed/comp.txt" 30000 comp text
+gen "$mnt/packed/comp_live.txt" 12000 complive text
 gen "$mnt/packed/comp_rand.bin" 5000 comprand
 # Sparse: data at the start and in the middle, holes elsewhere.
 python3 - "$mnt/sparse.dat" <<'PY'
@@ -112,10 +98,47 @@ for i in $(seq 1 12); do
     ln "$mnt/links/gone_shared.bin" "$mnt/links/$long-gone-$i"
 done
 
+# One cluster of data every other cluster: hundreds of runs, more than one record holds,
+# so the run list continues in extension records (an attribute list).
+python3 - "$mnt/many_runs.dat" <<'PY'
+import sys
+with open(sys.argv[1], "wb") as f:
+    for i in range(300):
+        f.seek(i * 2048)
+        f.write(b"run %03d of the data\n" % i)
+    f.truncate(300 * 2048)
+PY
+# A fragmented file: fill the volume with small files and zeros, free every other small
+# file, then write it into the gaps.
+mkdir "$mnt/sieve"
+python3 - "$mnt" <<'PY'
+import errno, os, sys
+root = sys.argv[1]
+for i in range(100):
+    with open(f"{root}/sieve/{i:03d}", "wb") as f:
+        f.write(bytes([i % 251]) * 1024)
+try:
+    with open(f"{root}/ballast", "wb") as f:
+        while True:
+            f.write(bytes(64 * 1024))
+            f.flush()
+except OSError as e:
+    if e.errno != errno.ENOSPC:
+        raise
+for i in range(0, 100, 2):
+    os.remove(f"{root}/sieve/{i:03d}")
+PY
+sync
+python3 - "$mnt/frag.bin" <<'PY'
+import sys
+# Numbered lines: every block differs, yet the image compresses well.
+lines = b"".join(b"frag line %06d of the test data\n" % i for i in range(8000))
+with open(sys.argv[1], "wb") as f:
+    f.write(lines[:40 * 1024])
+PY
 note live docs/keep.txt
 note live packed/comp_live.txt
 note live links/shared.bin
-note live filler.bin
 note deleted docs/gone_small.txt
 note deleted docs/gone_big.bin
 note deleted docs/café.txt
@@ -127,6 +150,7 @@ note deleted frag.bin
 note deleted packed/comp.txt
 note deleted packed/comp_rand.bin
 note deleted sparse.dat
+note live many_runs.dat
 note deleted links/gone_shared.bin
 
 # Deletions last, so nothing written afterwards can take their clusters.
@@ -147,7 +171,7 @@ ntfs-3g -o compression "$img" "$mnt"
 mkdir -p "$mnt/keep" "$mnt/drop/sub"
 gen "$mnt/keep/live.txt" 2000 live4k text
 gen "$mnt/keep/tiny.txt" 30 tiny4k text
-gen "$mnt/keep/big.bin" 50000 big4k text
+gen "$mnt/keep/big.bin" 20000 big4k text
 gen "$mnt/drop/sub/deep.bin" 12345 deep4k text
 gen "$mnt/drop/note.txt" 700 note4k text
 note live keep/live.txt

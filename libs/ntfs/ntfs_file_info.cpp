@@ -26,7 +26,10 @@ struct data_extent_s {
 
 struct collector_s {
     bool want_runs = false;
-    int name_rank = 0;  // 2 for a Win32 or POSIX name, 1 for a DOS-only name
+    int name_rank = 0;           // 2 for a Win32 or POSIX name, 1 for a DOS-only name
+    int name_record = -1;        // 0: the base record, 1 and up: extension records in order
+    uint16_t name_instance = 0;  // attribute instance of the chosen name
+    int current_record = 0;
     std::vector<data_extent_s> extents;
     bool have_first_extent = false;
 };
@@ -57,10 +60,17 @@ void take_file_name(const ntfs_attribute_s& a, ntfs_file_info_s& out, collector_
     if ((ld_u32(v + fn_flags) & fn_flag_directory) != 0) {
         out.is_dir = true;
     }
-    if (rank <= c.name_rank) {
+    // Among equal names the oldest one wins (the lowest instance of the first record that
+    // has one): for a file with hard links, the name it was created under.
+    const bool better =
+        rank > c.name_rank ||
+        (rank == c.name_rank && c.current_record == c.name_record && a.instance < c.name_instance);
+    if (!better) {
         return;
     }
     c.name_rank = rank;
+    c.name_record = c.current_record;
+    c.name_instance = a.instance;
     out.has_name = true;
     out.name.resize(length);
     for (uint32_t i = 0; i < length; ++i) {
@@ -266,6 +276,7 @@ int collect_file_info(ntfs_volume_c& volume, uint64_t number, const uint8_t* rec
                 continue;  // a long name is already known
             }
             const uint64_t n = x.record;
+            ++c.current_record;
             if (volume.read_record(n, ext) != 0 ||
                 parse_record(ext.data(), volume.record_size(), ext_parsed) != 0 ||
                 (ext_parsed.base_reference & reference_number_mask) != number) {
