@@ -26,13 +26,19 @@ bool carve_view_c::fill(uint64_t rel) {
     }
     uint64_t wanted = std::min<uint64_t>(window_bytes, limit_ - window_rel_);
     size_t done = 0;
+    size_t ask = static_cast<size_t>(wanted);
     while (done < wanted) {
-        int64_t got = source_.read_at(start_ + window_rel_ + done, window_.data() + done,
-                                      static_cast<size_t>(wanted - done));
-        if (got <= 0) {
+        ask = std::min<size_t>(ask, static_cast<size_t>(wanted - done));
+        int64_t got = source_.read_at(start_ + window_rel_ + done, window_.data() + done, ask);
+        if (got > 0) {
+            done += static_cast<size_t>(got);
+            continue;
+        }
+        // A read error may lie further on: ask for less until only the bad sector is left.
+        if (got == 0 || ask <= sc_sector_bytes) {
             break;
         }
-        done += static_cast<size_t>(got);
+        ask /= 2;
     }
     window_len_ = done;
     window_valid_ = true;

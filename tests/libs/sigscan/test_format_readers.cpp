@@ -1,0 +1,115 @@
+// Format readers on hand-built structures for formats the fixture has no tool to make, and
+// the end rules: the last "%%EOF" before the next file, cuts at the device end.
+#include <gtest/gtest.h>
+
+#include "tests/libs/sigscan/scan_helpers.h"
+
+namespace {
+
+class format_reader_test : public ::testing::Test {
+protected:
+    void SetUp() override { sc_load_config("/nonexistent/Quarnel.conf"); }
+};
+
+std::vector<uint8_t> box(const std::string& type, size_t body) {
+    std::vector<uint8_t> out =
+        join({be32_bytes(static_cast<uint32_t>(8 + body)), text_bytes(type)});
+    out.resize(8 + body, 0x5A);
+    return out;
+}
+
+std::vector<uint8_t> movie(const std::string& brand, size_t data) {
+    std::vector<uint8_t> ftyp =
+        join({be32_bytes(20), text_bytes("ftyp" + brand), be32_bytes(0), text_bytes("isom")});
+    return join({ftyp, box("moov", 100), box("mdat", data)});
+}
+
+TEST_F(format_reader_test, mp4_and_mov_end_after_their_last_box_even_back_to_back) {
+    std::vector<uint8_t> bytes = test_noise(16384, 1);
+    std::vector<uint8_t> first = movie("isom", 3000);
+    std::vector<uint8_t> second = movie("qt  ", 1000);
+    put(bytes, 1024, first);
+    size_t second_at = (1024 + first.size() + 511) / 512 * 512;
+    put(bytes, second_at, second);
+    std::vector<test_find_s> finds = scan_bytes(bytes);
+    ASSERT_EQ(finds.size(), 2u);
+    EXPECT_EQ(finds[0].extension, "mp4");
+    EXPECT_EQ(finds[0].start, 1024u);
+    EXPECT_EQ(finds[0].size, first.size());
+    EXPECT_EQ(finds[1].extension, "mov");
+    EXPECT_EQ(finds[1].start, second_at);
+    EXPECT_EQ(finds[1].size, second.size());
+}
+
+TEST_F(format_reader_test, pdf_ends_at_its_last_eof_before_the_next_file) {
+    std::vector<uint8_t> bytes = test_noise(16384, 2);
+    // An incrementally updated PDF has two end markers; the last one counts.
+    std::vector<uint8_t> pdf = text_bytes(
+        "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\n2 0 obj\n<<>>\nendobj\n"
+        "%%EOF\r\n");
+    put(bytes, 512, pdf);
+    // The next file, one sector on, holds "%%EOF" itself: it must not be taken for the PDF's.
+    std::vector<uint8_t> gif = join({text_bytes("GIF89a"),
+                                     {2, 0, 2, 0, 0, 0, 0},
+                                     {0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0},
+                                     {2, 5},
+                                     text_bytes("%%EOF"),
+                                     {0, 0x3B}});
+    put(bytes, 1024, gif);
+    std::vector<test_find_s> finds = scan_bytes(bytes);
+    ASSERT_EQ(finds.size(), 2u);
+    EXPECT_EQ(finds[0].extension, "pdf");
+    EXPECT_EQ(finds[0].size, pdf.size());
+    EXPECT_EQ(finds[1].extension, "gif");
+    EXPECT_EQ(finds[1].size, gif.size());
+}
+
+TEST_F(format_reader_test, no_find_runs_past_the_end_of_the_device) {
+    std::vector<uint8_t> bytes = test_noise(4096, 3);
+    // A RIFF WAVE header that claims 1 MiB on a 4 KiB device.
+    put(bytes, 2048,
+        join(
+            {text_bytes("RIFF"), {0x00, 0x00, 0x10, 0x00}, text_bytes("WAVEfmt "), {16, 0, 0, 0}}));
+    std::vector<test_find_s> finds = scan_bytes(bytes);
+    ASSERT_EQ(finds.size(), 1u);
+    EXPECT_EQ(finds[0].extension, "wav");
+    EXPECT_EQ(finds[0].start + finds[0].size, bytes.size());
+}
+
+TEST_F(format_reader_test, pe_ends_after_its_last_section) {
+    std::vector<uint8_t> bytes = test_noise(16384, 4);
+    std::vector<uint8_t> pe(0x400 + 0x600, 0);
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    pe[0x3C] = 0x80;
+    put(pe, 0x80, text_bytes(std::string("PE\0\0", 4)));
+    pe[0x80 + 6] = 1;      // one section
+    pe[0x80 + 20] = 0xE0;  // optional header size
+    pe[0x80 + 22] = 0x02;  // characteristics: executable
+    pe[0x80 + 24] = 0x0B;  // PE32 magic
+    pe[0x80 + 25] = 0x01;
+    pe[0x80 + 24 + 60] = 0x00;  // size of headers 0x400
+    pe[0x80 + 24 + 61] = 0x04;
+    size_t section = 0x80 + 24 + 0xE0;
+    pe[section + 16 + 1] = 0x06;  // raw size 0x600
+    pe[section + 20 + 1] = 0x04;  // raw pointer 0x400
+    put(bytes, 4096, pe);
+    std::vector<test_find_s> finds = scan_bytes(bytes);
+    ASSERT_EQ(finds.size(), 1u);
+    EXPECT_EQ(finds[0].extension, "exe");
+    EXPECT_EQ(finds[0].size, pe.size());
+}
+
+TEST_F(format_reader_test, weak_headers_in_noise_are_not_reported) {
+    std::vector<uint8_t> bytes = test_noise(64 * 1024, 5);
+    const std::vector<std::vector<uint8_t>> weak = {{'B', 'M'},         {'M', 'Z'},
+                                                    {0xFF, 0xFB, 0x90}, {'P', '6', '\n'},
+                                                    {'I', 'D', '3'},    {0x00, 0x00, 0x01, 0xBA},
+                                                    {0x1F, 0x8B, 0x08}, {'P', 'K', 3, 4}};
+    for (size_t i = 0; i < weak.size(); ++i) {
+        put(bytes, 512 * (2 * i + 1), weak[i]);
+    }
+    EXPECT_TRUE(scan_bytes(bytes).empty());
+}
+
+}  // namespace
