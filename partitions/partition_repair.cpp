@@ -21,7 +21,15 @@ partition_repair_c::~partition_repair_c() {
 }
 
 void partition_repair_c::set_drive(const drive_item_s& drive) {
+    if (isRunning()) {
+        return;
+    }
     drive_ = drive;
+    // Finds of another disk must never reach this one's partition table.
+    QMutexLocker locker(&lock_);
+    partitions_.clear();
+    progress_.store(0.0);
+    search_status_.store(0);
 }
 
 QList<partition_item_s> partition_repair_c::partitions() const {
@@ -41,7 +49,7 @@ void partition_repair_c::run() {
         partitions_.clear();
     }
     progress_.store(0.0);
-    search_status_.store(-1);
+    search_status_.store(0);
     std::unique_ptr<block_source_c> disk;
     if (drive_ && !drive_->name.isEmpty()) {
         disk = platform().open_read(drive_->name.toStdString());
@@ -58,6 +66,8 @@ void partition_repair_c::run() {
             emit partition_found();
         };
         search_status_.store(search_partitions(*disk, hooks));
+    } else {
+        search_status_.store(-1);
     }
     stop_.store(false);
 }

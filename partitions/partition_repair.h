@@ -18,7 +18,8 @@ public:
     explicit partition_repair_c(QObject* parent = nullptr);
     ~partition_repair_c() override;  // stops a running search and waits for it
 
-    // The disk to search (a copy: the disk list may be rebuilt while we run).
+    // The disk to search (a copy: the disk list may be rebuilt while we run). Forgets the
+    // partitions found on the previous disk; ignored while a search runs.
     void set_drive(const drive_item_s& drive);
     const std::optional<drive_item_s>& drive() const { return drive_; }
 

@@ -109,6 +109,11 @@ TEST(partition_repair_thread, repair_refused_while_searching_and_stop_is_coopera
     EXPECT_EQ(search.partitions().size(), 2);
     EXPECT_EQ(emitted, 3);
     EXPECT_EQ(search.progress(), 1.0);
+
+    // Another disk: the finds of this one must not be written there.
+    search.set_drive(drive_named("/nonexistent/other.img", 1 << 20));
+    EXPECT_TRUE(search.partitions().isEmpty());
+    EXPECT_EQ(search.write_partition_table(), -1);
 }
 
 TEST(partition_repair_thread, disk_that_cannot_be_opened) {
