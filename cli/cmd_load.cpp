@@ -88,6 +88,11 @@ int cmd_load(const std::vector<std::string>& args) {
     if (int status = parse_load_args(args, options)) {
         return status;
     }
+    if (!QFile::exists(QFile::decodeName(options.result_path.c_str()))) {
+        std::fprintf(stderr, "quarnel-cli: cannot read %s (no such file)\n",
+                     options.result_path.c_str());
+        return 1;
+    }
     raw_recovery_c engine;
     QString stored = engine.load_result(QFile::decodeName(options.result_path.c_str()));
     if (stored.isEmpty()) {
