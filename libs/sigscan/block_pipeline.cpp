@@ -17,7 +17,7 @@ block_pipeline_c::block_pipeline_c(block_source_c& source, size_t block_bytes, s
     : source_(source), block_bytes_(block_bytes), source_size_(source.size()) {
     slots_.resize(depth);
     for (size_t i = 0; i < depth; ++i) {
-        slots_[i].data.resize(block_bytes);
+        slots_[i].data = std::make_unique_for_overwrite<uint8_t[]>(block_bytes);
         free_.push_back(i);
     }
     source_.advise_sequential();
@@ -38,7 +38,7 @@ void block_pipeline_c::fill(block_s& block) {
         std::min<uint64_t>(block_bytes_, source_size_ - std::min(source_size_, block.offset)));
     size_t done = 0;
     while (done < wanted) {
-        int64_t got = source_.read_at(block.offset + done, block.data.data() + done, wanted - done);
+        int64_t got = source_.read_at(block.offset + done, block.data.get() + done, wanted - done);
         if (got > 0) {
             done += static_cast<size_t>(got);
             continue;
@@ -48,8 +48,8 @@ void block_pipeline_c::fill(block_s& block) {
         }
         // A read error: go on sector by sector, zero-filling what cannot be read.
         size_t piece = std::min(retry_piece_bytes, wanted - done);
-        if (read_exact(source_, block.offset + done, block.data.data() + done, piece) != 0) {
-            std::memset(block.data.data() + done, 0, piece);
+        if (read_exact(source_, block.offset + done, block.data.get() + done, piece) != 0) {
+            std::memset(block.data.get() + done, 0, piece);
         }
         done += piece;
     }

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,7 +14,7 @@ class block_source_c;
 struct block_s {
     uint64_t offset = 0;
     size_t length = 0;  // fewer than the block size only at the end of the device
-    std::vector<uint8_t> data;
+    std::unique_ptr<uint8_t[]> data;
     uint64_t generation = 0;
 };
 

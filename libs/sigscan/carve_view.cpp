@@ -17,19 +17,20 @@ carve_view_c::carve_view_c(block_source_c& source, uint64_t start, uint64_t limi
     : source_(source), start_(start), limit_(limit), header_test_(header_test), stop_(stop) {}
 
 bool carve_view_c::fill(uint64_t rel) {
-    if (window_.empty()) {
-        window_.resize(window_bytes);
+    if (!window_) {
+        window_ = std::make_unique_for_overwrite<uint8_t[]>(window_bytes);
     }
     window_rel_ = rel - ((start_ + rel) % window_alignment);
     if (window_rel_ > rel) {  // start_ itself was not aligned and rel is near 0
         window_rel_ = 0;
     }
-    uint64_t wanted = std::min<uint64_t>(window_bytes, limit_ - window_rel_);
+    uint64_t wanted =
+        std::min<uint64_t>(fills_++ == 0 ? first_fill_bytes : window_bytes, limit_ - window_rel_);
     size_t done = 0;
     size_t ask = static_cast<size_t>(wanted);
     while (done < wanted) {
         ask = std::min<size_t>(ask, static_cast<size_t>(wanted - done));
-        int64_t got = source_.read_at(start_ + window_rel_ + done, window_.data() + done, ask);
+        int64_t got = source_.read_at(start_ + window_rel_ + done, window_.get() + done, ask);
         if (got > 0) {
             done += static_cast<size_t>(got);
             continue;
@@ -57,7 +58,7 @@ const uint8_t* carve_view_c::span(uint64_t rel, size_t want, size_t& got) {
     }
     uint64_t offset = rel - window_rel_;
     got = static_cast<size_t>(std::min<uint64_t>(want, window_len_ - offset));
-    return window_.data() + offset;
+    return window_.get() + offset;
 }
 
 bool carve_view_c::read(uint64_t rel, void* out, size_t n) {

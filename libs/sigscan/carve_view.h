@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ public:
     bool stopped() const { return stop_ && stop_->load(std::memory_order_relaxed) != 0; }
 
     static constexpr size_t window_bytes = 1u << 20;
+    // Most candidates are small files or are rejected within their first bytes: the first
+    // read is short, the later ones fill the whole window.
+    static constexpr size_t first_fill_bytes = 64u << 10;
 
 private:
     bool fill(uint64_t rel);
@@ -54,7 +58,8 @@ private:
     uint64_t limit_;
     const header_test_fn* header_test_;
     const std::atomic<int32_t>* stop_;
-    std::vector<uint8_t> window_;
+    std::unique_ptr<uint8_t[]> window_;
+    size_t fills_ = 0;
     uint64_t window_rel_ = 0;
     size_t window_len_ = 0;
     bool window_valid_ = false;

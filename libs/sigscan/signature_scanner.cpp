@@ -169,7 +169,7 @@ int signature_scanner_c::run() {
             }
             bool boundary = (at % sc_sector_bytes) == 0;
             size_t in_block = static_cast<size_t>(at - block->offset);
-            const uint8_t* p = block->data.data() + in_block;
+            const uint8_t* p = block->data.get() + in_block;
             size_t n = block->length - in_block;
             if (n < longest_header_ && block_end < size_) {
                 // A header across the end of the block: fetch its bytes directly.
