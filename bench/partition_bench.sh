@@ -6,7 +6,7 @@
 #   aligned  NTFS, FAT32, NTFS at 1 MiB-aligned sectors
 #   odd      NTFS, FAT32, NTFS at odd sectors (neither 1 MiB nor track aligned)
 #   empty    no volume at all: every sector has to be read and tested
-# Needs mkntfs, mkfs.fat, sfdisk-free; testdisk optional (apt-get install testdisk).
+# Needs mkntfs, mkfs.fat, bc and python3; testdisk is optional (apt-get install testdisk).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cli=${1:-$here/../build/cli/quarnel-cli}
@@ -58,12 +58,17 @@ testdisk_finds() {
     local image=$1 dir
     dir=$(mktemp -d "$work/testdisk.XXXXXX")
     (cd "$dir" && testdisk /log /cmd "$image" partition_i386,analyze,search >/dev/null 2>&1 || true)
-    awk '/^search_part\(\)/ {n = 1; delete found; k = 0}
+    awk '/^search_part\(\)/ {n = 1; delete seen; k = 0}
          /^interface_write\(\)/ {n = 0}
-         n && /^ +[^ ].*(FAT32|NTFS) +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+$/ {
-             fs = ($0 ~ /FAT32/) ? "FAT32" : "NTFS"
-             m = NF; c = $(m-6); h = $(m-5); s = $(m-4)
-             found[k++] = fs "@" (c * 255 * 63 + h * 63 + s - 1)
+         n {
+             line = $0
+             sub(/ *\[[^]]*\] *$/, "", line)  # the volume label
+             if (line !~ /^ +(.* )?(FAT|NTFS).* [0-9]+ +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+$/)
+                 next
+             m = split(line, f, " ")
+             fs = (line ~ /FAT32/) ? "FAT32" : (line ~ /NTFS/) ? "NTFS" : "FAT"
+             key = fs "@" (f[m-6] * 255 * 63 + f[m-5] * 63 + f[m-4] - 1)
+             if (!(key in seen)) {seen[key] = 1; found[k++] = key}
          }
          END {for (i = 0; i < k; i++) printf "%s ", found[i]}' "$dir/testdisk.log"
     rm -rf "$dir"
@@ -111,7 +116,7 @@ for name in aligned odd empty; do
     printf '| %s | %s | %.0f | %s | %.0f | %.2f | %s | %s | %s | %s |\n' "$name" "$t_cat" \
         "$(echo "$mb / 1000000 / $t_cat" | bc -l)" "$t_q" "$(echo "$mb / 1000000 / $t_q" | bc -l)" \
         "$(echo "$t_cat / $t_q" | bc -l)" "$t_td" "$(expected_finds "$layout")" \
-        "$(quarnel_finds "$image")" "${td_found:-nothing}"
+        "$(quarnel_finds "$image")" "$(echo ${td_found:-nothing})"
 done
 rm -f "$work/testdisk.log"
 echo
