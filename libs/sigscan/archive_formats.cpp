@@ -185,6 +185,10 @@ bool zip_carve(carve_view_c& view, carve_result_s& out) {
             manifest = manifest || name == "META-INF/MANIFEST.MF";
             android = android || name == "AndroidManifest.xml";
             ++entries;
+            if (packed > view.limit()) {
+                pos = data;
+                break;
+            }
             if (flags & zip_flag_descriptor) {
                 uint64_t next = zip_descriptor_end(view, data);
                 if (next == UINT64_MAX) {
@@ -206,7 +210,11 @@ bool zip_carve(carve_view_c& view, carve_result_s& out) {
             if (!view.read(pos, record, zip64_end_fixed_bytes)) {
                 break;
             }
-            pos += zip64_end_fixed_bytes + le64(record + 4);
+            uint64_t record_size = le64(record + 4);
+            if (record_size > view.limit()) {
+                break;
+            }
+            pos += zip64_end_fixed_bytes + record_size;
         } else if (sig == zip64_locator_sig) {
             pos += zip64_locator_bytes;
         } else if (sig == zip_end_sig) {
@@ -418,6 +426,9 @@ bool rar5_carve(carve_view_c& view, carve_result_s& out) {
             break;
         }
         if ((flags & rar5_data_area) && !rar_vint(p, got, at, data)) {
+            break;
+        }
+        if (data > view.limit()) {
             break;
         }
         pos += header_start + header_size + data;

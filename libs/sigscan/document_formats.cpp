@@ -123,6 +123,9 @@ bool ole_carve(carve_view_c& view, carve_result_s& out) {
     if (fat_count == 0 || fat_count > max_sectors) {
         return false;
     }
+    // FAT sectors past those that can describe the bytes within the limit add nothing.
+    uint64_t useful_fat = max_sectors / (sector_bytes / 4) + 1;
+    fat_count = static_cast<uint32_t>(std::min<uint64_t>(fat_count, useful_fat));
     // The FAT's own sectors: 109 in the header, the rest in the DIFAT chain.
     std::vector<uint32_t> fat_sectors;
     for (size_t i = 0; i < ole_header_difat_count && fat_sectors.size() < fat_count; ++i) {

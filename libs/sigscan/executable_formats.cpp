@@ -21,6 +21,7 @@ constexpr uint8_t elf_big = 2;
 constexpr uint32_t elf_section_nobits = 8;
 constexpr uint32_t elf_max_headers = 65535;
 constexpr size_t elf_header64_bytes = 64;
+constexpr uint16_t elf_max_entry_bytes = 256;
 
 struct elf_layout_s {
     bool wide;
@@ -70,8 +71,9 @@ bool elf_parse(const uint8_t* p, size_t n, elf_layout_s& e) {
     }
     uint16_t min_ph = e.wide ? 56 : 32;
     uint16_t min_sh = e.wide ? 64 : 40;
-    return e.ehsize >= (e.wide ? 64 : 52) && (e.phnum == 0 || e.phentsize >= min_ph) &&
-           (e.shnum == 0 || e.shentsize >= min_sh);
+    return e.ehsize >= (e.wide ? 64 : 52) &&
+           (e.phnum == 0 || (e.phentsize >= min_ph && e.phentsize <= elf_max_entry_bytes)) &&
+           (e.shnum == 0 || (e.shentsize >= min_sh && e.shentsize <= elf_max_entry_bytes));
 }
 
 bool elf_probe(const uint8_t* p, size_t n) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "libs/sigscan/block_pipeline.h"
@@ -117,7 +118,11 @@ uint64_t signature_scanner_c::try_offset(uint64_t offset, const uint8_t* p, size
         carve_result_s result;
         bool accepted = false;
         if (reader) {
-            accepted = reader->carve(view, result);
+            try {
+                accepted = reader->carve(view, result);
+            } catch (const std::exception&) {
+                accepted = false;  // a structure that asks for more memory than there is
+            }
         } else if (!type.footer.empty()) {
             uint64_t last = view.find_last(type.footer, type.header.size(), limit, nullptr);
             if (last != UINT64_MAX) {

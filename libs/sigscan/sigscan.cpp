@@ -1,6 +1,7 @@
 #include "libs/sigscan/sigscan.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 
 #include "libs/sigscan/sc_config.h"
@@ -45,8 +46,12 @@ int sc_scan_source(sc_control_s* control, block_source_c& source) {
         return -1;
     }
     std::shared_ptr<const sc_config_s> config = sc_current_config();
-    signature_scanner_c scanner(*config, source, *control);
-    return scanner.run();
+    try {
+        signature_scanner_c scanner(*config, source, *control);
+        return scanner.run();
+    } catch (const std::exception&) {
+        return -1;  // no memory for the read-ahead blocks or the reader thread
+    }
 }
 
 int sc_scan(sc_control_s* control, const char* device_path) {
