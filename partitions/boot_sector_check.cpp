@@ -86,3 +86,26 @@ uint64_t ntfs_volume_sectors(const uint8_t* sector) {
 uint64_t fat32_volume_sectors(const uint8_t* sector) {
     return scaled(load_le32(sector + bs::fat32_total_sectors), units_per_sector(sector));
 }
+
+namespace {
+
+// `at` when the copy's distance from the recorded start does not lead back to `at`.
+uint64_t start_of_copy(const uint8_t* sector, uint64_t at, uint64_t copy_distance) {
+    uint64_t recorded = scaled(load_le32(sector + bs::hidden_sectors), units_per_sector(sector));
+    if (recorded == 0 || copy_distance == 0 || recorded >= at || at - recorded != copy_distance) {
+        return at;
+    }
+    return recorded;
+}
+
+}  // namespace
+
+uint64_t ntfs_volume_start(const uint8_t* sector, uint64_t at) {
+    uint64_t count = load_le64(sector + bs::ntfs_total_sectors);
+    return start_of_copy(sector, at, scaled(count, units_per_sector(sector)));
+}
+
+uint64_t fat32_volume_start(const uint8_t* sector, uint64_t at) {
+    uint16_t copy = load_le16(sector + bs::fat32_backup_boot);
+    return start_of_copy(sector, at, scaled(copy, units_per_sector(sector)));
+}

@@ -29,3 +29,10 @@ uint32_t fat32_next_sector_distance(const uint8_t* sector);
 // sector at the end). 0 when the size is 0 or does not fit in 64 bits.
 uint64_t ntfs_volume_sectors(const uint8_t* sector);
 uint64_t fat32_volume_sectors(const uint8_t* sector);
+
+// Both file systems keep a copy of the boot sector (NTFS in the volume's last sector, FAT32
+// usually 6 sectors in), which the search meets when the first one was destroyed. When the
+// sector at disk sector `at` is such a copy, going by the hidden-sectors field (where the
+// formatter put the volume), returns the volume's first sector; otherwise `at`.
+uint64_t ntfs_volume_start(const uint8_t* sector, uint64_t at);
+uint64_t fat32_volume_start(const uint8_t* sector, uint64_t at);

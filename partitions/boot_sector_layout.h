@@ -16,9 +16,11 @@ constexpr size_t reserved_sectors = 14;     // WORD (FAT)
 constexpr size_t fat_count = 16;            // BYTE (FAT)
 constexpr size_t root_entries = 17;         // WORD (FAT; 0 on FAT32)
 constexpr size_t fat_size_16 = 22;          // WORD (FAT; 0 on FAT32)
+constexpr size_t hidden_sectors = 28;       // DWORD: the volume's first sector on its disk
 constexpr size_t fat32_total_sectors = 32;  // DWORD, in the volume's sectors
 constexpr size_t fat32_fat_size = 36;       // DWORD
 constexpr size_t ntfs_total_sectors = 40;   // QWORD, in the volume's sectors, without the backup
+constexpr size_t fat32_backup_boot = 50;    // WORD: sector of the boot sector's copy, usually 6
 constexpr size_t signature = 510;           // 2 BYTES: 0x55 0xAA
 
 constexpr uint8_t signature_0 = 0x55;

@@ -10,37 +10,42 @@ namespace {
 
 constexpr uint64_t sector_bytes = boot_sector::sector_bytes;
 
-// The size in sectors of the volume whose boot sector is at `j` of the chunk, or 0 when
-// sector j is no boot sector we know (or one of size 0). `kind` is set on a find.
-uint64_t test_sector(block_source_c& disk, const uint8_t* chunk, uint32_t chunk_count,
-                     uint64_t chunk_start, uint32_t j, partition_item_s& kind) {
+// A volume whose boot sector (or its copy) is at sector `at` of the disk.
+struct hit_s {
+    uint64_t start = 0;
+    uint64_t size = 0;  // 0: no boot sector we know, or one of size 0
+};
+
+// Tests sector j of the chunk; `kind` gets the file system on a hit.
+hit_s test_sector(block_source_c& disk, const uint8_t* chunk, uint32_t chunk_count,
+                  uint64_t chunk_start, uint32_t j, partition_item_s& kind) {
     const uint8_t* sector = chunk + j * sector_bytes;
+    uint64_t at = chunk_start + j;
     if (!has_boot_signature(sector)) {
-        return 0;  // both tests need it; most sectors stop here
+        return {};  // both tests need it; most sectors stop here
     }
     if (is_ntfs_boot_sector(sector)) {
         kind.fs_name = QStringLiteral("NTFS");
         kind.partition_type = partition_search::type_ntfs;
-        return ntfs_volume_sectors(sector);
+        return {ntfs_volume_start(sector, at), ntfs_volume_sectors(sector)};
     }
     if (!is_fat32_boot_sector(sector)) {
-        return 0;
+        return {};
     }
     uint32_t distance = fat32_next_sector_distance(sector);
     uint8_t spare[sector_bytes];
     const uint8_t* next = nullptr;
     if (j + distance < chunk_count) {
         next = chunk + (j + distance) * sector_bytes;
-    } else if (read_exact(disk, (chunk_start + j + distance) * sector_bytes, spare,
-                          sizeof(spare)) == 0) {
+    } else if (read_exact(disk, (at + distance) * sector_bytes, spare, sizeof(spare)) == 0) {
         next = spare;  // a 4 KiB-sector volume near the chunk's end
     }
     if (next == nullptr || !has_boot_signature(next)) {
-        return 0;
+        return {};
     }
     kind.fs_name = QStringLiteral("FAT32");
     kind.partition_type = partition_search::type_fat32_lba;
-    return fat32_volume_sectors(sector);
+    return {fat32_volume_start(sector, at), fat32_volume_sectors(sector)};
 }
 
 }  // namespace
@@ -54,7 +59,8 @@ int search_partitions(block_source_c& disk, const partition_search_hooks_s& hook
     const uint64_t disk_sectors = disk.size() / sector_bytes;
     std::vector<uint8_t> chunk(partition_search::chunk_sectors * sector_bytes);
     disk.advise_sequential();
-    uint64_t cur = 0;  // the sector at which the chunk in hand starts
+    uint64_t cur = 0;    // the sector at which the chunk in hand starts
+    uint64_t floor = 0;  // the first sector after the last volume found
     while (cur < disk_sectors) {
         if (hooks.stop != nullptr && hooks.stop->load()) {
             return 1;
@@ -73,13 +79,16 @@ int search_partitions(block_source_c& disk, const partition_search_hooks_s& hook
         bool hit = false;
         for (uint32_t j = 0; j < tested; ++j) {
             partition_item_s item;
-            uint64_t size = test_sector(disk, chunk.data(), count, cur, j, item);
-            if (size == 0) {
-                continue;  // a boot sector of size 0 would be found again without end
+            hit_s found = test_sector(disk, chunk.data(), count, cur, j, item);
+            // A size of 0 would find the same sector again without end; the copy of a boot
+            // sector whose volume starts inside one already found is a stale leftover, and a
+            // volume must reach past the sector that revealed it.
+            if (found.size == 0 || found.start < floor || found.size <= cur + j - found.start) {
+                continue;
             }
-            item.start_sector = cur + j;
-            bool past_end = size > disk_sectors - item.start_sector;
-            item.end_sector = past_end ? disk_sectors - 1 : item.start_sector + size - 1;
+            item.start_sector = found.start;
+            bool past_end = found.size > disk_sectors - item.start_sector;
+            item.end_sector = past_end ? disk_sectors - 1 : item.start_sector + found.size - 1;
             if (hooks.found) {
                 hooks.found(item);
             }
@@ -87,7 +96,8 @@ int search_partitions(block_source_c& disk, const partition_search_hooks_s& hook
                 set_progress(1.0);
                 return 0;
             }
-            cur = item.start_sector + size;  // nothing inside a found volume is searched
+            cur = item.start_sector + found.size;  // nothing inside a found volume is searched
+            floor = cur;
             hit = true;
             break;
         }

@@ -202,6 +202,29 @@ TEST_F(partition_repair_image, wiped_first_sector_is_restored) {
     EXPECT_EQ(head, std::string(mbr_boot_code, mbr_boot_code + mbr_boot_code_size));
 }
 
+TEST_F(partition_repair_image, wiped_boot_sectors_are_found_through_their_copies) {
+    make(false);
+    for (int sector : {63, 40000}) {
+        ASSERT_EQ(
+            run_command("dd if=/dev/zero of=" + shell_quote(image_) +
+                        " bs=512 count=1 conv=notrunc status=none seek=" + std::to_string(sector)),
+            0);
+    }
+    partition_repair_c search;
+    search.set_drive(drive_named(image_, fs::file_size(image_)));
+    search.start();
+    ASSERT_TRUE(search.wait(QDeadlineTimer(60000)));
+    QList<partition_item_s> found = search.partitions();
+    ASSERT_EQ(found.size(), 3);
+    EXPECT_EQ(found[0].fs_name, "NTFS");
+    EXPECT_EQ(found[0].start_sector, 63u);
+    EXPECT_EQ(found[0].end_sector, 63u + 32768 - 1);
+    EXPECT_EQ(found[1].fs_name, "FAT32");
+    EXPECT_EQ(found[1].start_sector, 40000u);
+    EXPECT_EQ(found[1].end_sector, 40000u + 81920 - 1);
+    EXPECT_EQ(found[2].start_sector, 200001u);
+}
+
 TEST_F(partition_repair_image, gpt_disk_is_refused_untouched) {
     make(false, "fat32:40000:40");
     ASSERT_EQ(run_command("printf 'label: gpt\\nstart=40000,size=81920\\n' | sfdisk -q " +

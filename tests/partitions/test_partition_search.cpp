@@ -122,6 +122,28 @@ TEST(partition_search, volume_past_the_end_is_cut_and_ends_the_search) {
     EXPECT_EQ(result.progress, 1.0);
 }
 
+// A volume whose first boot sector was destroyed is found through its copy (NTFS: the last
+// sector; FAT32: sector 6), placed by the hidden-sectors field. Copies of volumes that start
+// inside one already found are leftovers and are passed over.
+TEST(partition_search, boot_sector_copies_stand_in_for_lost_ones) {
+    synthetic_disk_s disk(8192);
+    disk.put_ntfs(1100, 1000);  // copy of an NTFS volume at 100
+    disk.put_le32(1100, 28, 100);
+    disk.put_fat32(1506, 1000);  // copy of a FAT32 volume at 1500
+    disk.put_le32(1506, 28, 1500);
+    disk.put_le16(1506, 50, 6);
+    disk.put_fat32(3000, 2000);  // an intact volume, 3000-4999
+    disk.put_le32(3000, 28, 3000);
+    disk.put_le16(3000, 50, 6);
+    disk.put_ntfs(5050, 1550);  // the copy of an older volume that began at 3500
+    disk.put_le32(5050, 28, 3500);
+    disk.put_ntfs(5100, 1000);  // the hidden-sectors field does not lead here: a volume at 5100
+    disk.put_le32(5100, 28, 77);
+    expect_found(
+        search(disk),
+        {{"NTFS", 100, 1100}, {"FAT32", 1500, 2499}, {"FAT32", 3000, 4999}, {"NTFS", 5100, 6100}});
+}
+
 TEST(partition_search, nothing_found) {
     synthetic_disk_s disk(3000);
     search_result_s result = search(disk);
