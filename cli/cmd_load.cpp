@@ -14,6 +14,7 @@ struct deep_output_s {
     bool flat = false;
     bool force = false;
     bool stopped = false;
+    bool loaded = false;
     QString recover_dir;
     location_s location;
 };
@@ -115,6 +116,7 @@ int cmd_load(const std::vector<std::string>& args) {
     volume.volume_path = QFile::decodeName(device.c_str());
     engine.set_volume(volume);
     options.output.source = device;
+    options.output.loaded = true;
     options.output.location = where;
     return report_deep_result(engine, options.output);
 }

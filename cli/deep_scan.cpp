@@ -21,6 +21,7 @@ struct deep_output_s {
     bool flat = false;
     bool force = false;
     bool stopped = false;
+    bool loaded = false;  // the result came from a ".sav" file
     QString recover_dir;
     location_s location;  // where the scanned bytes lie, for the target-folder check
 };
@@ -127,7 +128,8 @@ int report_deep_result(raw_recovery_c& engine, const deep_output_s& output) {
         }
         std::fputs(QJsonDocument(document).toJson(QJsonDocument::Indented).constData(), stdout);
     } else {
-        std::printf("Deep scan of %s: %zu files found%s\n", output.source.c_str(),
+        std::printf("%s %s: %zu files found%s\n",
+                    output.loaded ? "Saved deep scan of" : "Deep scan of", output.source.c_str(),
                     engine.records().size(), output.stopped ? " (stopped before the end)" : "");
         for (const auto& [extension, indexes] : engine.by_extension()) {
             std::printf("\n%s: %zu\n", extension.c_str(), indexes.size());
