@@ -23,8 +23,7 @@ constexpr uint8_t type_fat32_lba = 0x0C;
 // Reads `disk` from its first sector to its end looking for NTFS and FAT32 boot sectors.
 // Chunks overlap by one sector so that the FAT32 test always has the following sector in
 // hand; after a find the search goes on after the end of the volume. A volume whose boot
-// sector was destroyed is found through the copy it keeps further in, at its real start. A
-// read error ends the
-// search as if the disk ended there. Returns 0 when the search reached the end, 1 when it
-// was stopped. `progress` is 1.0 after a search that reached the end.
+// sector was destroyed is found through the copy it keeps further in, at its real start.
+// A read error ends the search as if the disk ended there. Returns 0 when the search reached
+// the end, 1 when it was stopped. `progress` is 1.0 after a search that reached the end.
 int search_partitions(block_source_c& disk, const partition_search_hooks_s& hooks);
