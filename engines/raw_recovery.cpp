@@ -20,19 +20,6 @@ void raw_found_callback(void* user, const char* extension, uint64_t start, uint6
     static_cast<raw_recovery_c*>(user)->add_record(extension, start, size);
 }
 
-// Closes a device handle on every path.
-struct device_handle_c {
-    sc_handle handle;
-    explicit device_handle_c(sc_handle h) : handle(h) {}
-    ~device_handle_c() {
-        if (handle) {
-            sc_close(handle);
-        }
-    }
-    device_handle_c(const device_handle_c&) = delete;
-    device_handle_c& operator=(const device_handle_c&) = delete;
-};
-
 }  // namespace
 
 raw_recovery_c::raw_recovery_c(QObject* parent) : recovery_base_c(parent) {}
@@ -107,14 +94,18 @@ int32_t raw_recovery_c::recover_file(uint64_t id, const QString& target) {
     if (!record) {
         return -1;
     }
-    device_handle_c device(sc_open(QFile::encodeName(device_path_).constData()));
-    if (!device.handle) {
+    std::lock_guard<std::mutex> hold(device_lock_);
+    if (!device_ || device_opened_for_ != device_path_) {
+        device_.reset(sc_open(QFile::encodeName(device_path_).constData()));
+        device_opened_for_ = device_path_;
+    }
+    if (!device_) {
         return -1;
     }
     // Read from the sector that holds the first byte, and drop what lies before it.
     uint64_t aligned = record->start_offset / sector_bytes * sector_bytes;
     uint64_t skip = record->start_offset - aligned;
-    if (sc_seek(device.handle, aligned, 0) < 0) {
+    if (sc_seek(device_.get(), aligned, 0) < 0) {
         return -1;
     }
     QFile out(target);
@@ -124,9 +115,10 @@ int32_t raw_recovery_c::recover_file(uint64_t id, const QString& target) {
     char buffer[copy_piece_bytes];
     uint64_t left = record->size;
     while (left > 0) {
-        int got = sc_read(device.handle, buffer, copy_piece_bytes);
+        int got = sc_read(device_.get(), buffer, copy_piece_bytes);
         if (got <= 0) {
-            return -1;  // the device ended or failed before the whole file was read
+            device_.reset();  // the medium may be gone: open it afresh next time
+            return -1;        // the device ended or failed before the whole file was read
         }
         uint64_t usable = static_cast<uint64_t>(got);
         uint64_t from = std::min(skip, usable);

@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -70,4 +72,9 @@ private:
     QString device_path_;
     // Only for loaded results whose indexes are not their positions.
     std::unordered_map<uint64_t, size_t> position_of_;
+    // The device stays open between recoveries (opening it means resolving its path);
+    // copies from the export worker and a preview on the UI thread take turns.
+    std::mutex device_lock_;
+    std::unique_ptr<sc_device_s, void (*)(sc_handle)> device_{nullptr, sc_close};
+    QString device_opened_for_;
 };
