@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -94,12 +95,29 @@ void print_row(qsizetype number, const partition_item_s& item) {
     std::fflush(stdout);
 }
 
-// The disk as `disks` lists it, or an image file given by any path.
+bool all_digits(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The disk as `disks` lists it (its number or its path), or an image file given by any path.
 int describe_disk(const std::string& path, drive_item_s& drive) {
     std::string name = path;
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec)) {
         name = std::filesystem::absolute(path, ec).lexically_normal().string();
+    } else if (all_digits(path) && !std::filesystem::exists(path, ec)) {
+        enumerate_drives();
+        qsizetype number = path.size() < 6 ? std::stoi(path) : -1;
+        if (number < 0 || number + 1 >= drive_list.size()) {
+            std::fprintf(stderr,
+                         "quarnel-cli partitions: there is no disk number %s (see quarnel-cli "
+                         "disks)\n",
+                         path.c_str());
+            return -1;
+        }
+        drive = drive_list[number + 1];  // element 0 is the header row
+        return 0;
     }
     disk_probe_s probe;
     if (platform().query_disk(name, probe) != 0) {

@@ -46,6 +46,28 @@ TEST_F(cli_partitions, lists_what_it_finds_as_json) {
     EXPECT_EQ(parts[1].toObject()["size"].toInt(), 40 << 20);
 }
 
+TEST_F(cli_partitions, takes_the_disk_number_that_disks_lists) {
+    std::string out;
+    ASSERT_EQ(run_command(shell_quote(QUARNEL_CLI_PATH) + " disks --json --image " +
+                              shell_quote(image_) + " 2>/dev/null",
+                          &out),
+              0);
+    int number = -1;
+    for (const QJsonValue& disk :
+         QJsonDocument::fromJson(QByteArray::fromStdString(out)).object()["disks"].toArray()) {
+        if (disk.toObject()["name"].toString().toStdString() == image_) {
+            number = disk.toObject()["number"].toInt();
+        }
+    }
+    ASSERT_GE(number, 0) << out;
+    out.clear();
+    ASSERT_EQ(cli(std::to_string(number) + " --image " + shell_quote(image_) + " --json", &out), 0);
+    QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+    EXPECT_EQ(result["disk"].toString().toStdString(), image_);
+    EXPECT_EQ(result["partitions"].toArray().size(), 2);
+    EXPECT_EQ(cli("9999 --json"), 1);
+}
+
 TEST_F(cli_partitions, repair_asks_unless_told_yes) {
     std::string before = file_sha256(image_);
     EXPECT_EQ(cli(shell_quote(image_) + " --repair"), 1);  // no terminal to ask on
