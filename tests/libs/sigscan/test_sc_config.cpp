@@ -137,6 +137,22 @@ TEST_F(config_lookup_test, current_folder_file_adds_types_and_turns_others_off) 
     EXPECT_EQ(finds[0].size, text.size());
 }
 
+TEST_F(config_lookup_test, any_offset_types_are_found_between_boundaries) {
+    std::ofstream("Quarnel.conf") << "abc 1K 3c3c4142433e3e footer=3c3c454e443e3e any-offset\n";
+    ASSERT_EQ(sc_load_config("./Quarnel.conf"), 0);
+    std::vector<uint8_t> bytes(8192, 0);
+    std::string first = "<<ABC>> one <<END>>";
+    std::string second = "<<ABC>> two <<END>>";
+    std::copy(first.begin(), first.end(), bytes.begin() + 700);
+    std::copy(second.begin(), second.end(), bytes.begin() + 4095);
+    std::vector<find_s> finds = scan(bytes);
+    ASSERT_EQ(finds.size(), 2u);
+    EXPECT_EQ(finds[0].start, 700u);
+    EXPECT_EQ(finds[0].size, first.size());
+    EXPECT_EQ(finds[1].start, 4095u);
+    EXPECT_EQ(finds[1].size, second.size());
+}
+
 TEST_F(config_lookup_test, builtin_types_apply_when_no_file_is_found) {
     EXPECT_EQ(sc_load_config("./Quarnel.conf"), 1);
     std::string message;
