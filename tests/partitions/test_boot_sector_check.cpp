@@ -86,7 +86,7 @@ TEST(ntfs_boot_sector, needs_oem_name_and_signature) {
 }
 
 TEST(volume_size, counts_512_byte_sectors) {
-    synthetic_disk_s disk(4);
+    synthetic_disk_s disk(5);
     disk.put_ntfs(0, 900);
     EXPECT_EQ(ntfs_volume_sectors(disk.sector(0)), 901u);  // plus the backup boot sector
     disk.put_ntfs(1, 900, 4096);
