@@ -67,15 +67,16 @@ int parse_args(const std::vector<std::string>& args, partitions_args_s& out) {
     return 0;
 }
 
-// The size formatter the partition list uses: powers of 1024 with two decimals.
+// Sizes as the program shows them everywhere: powers of 1024 with two decimals, a unit only
+// once it is strictly exceeded (the shared formatter lives in a library this one does not use).
 std::string size_text(uint64_t bytes) {
     char text[32];
     auto value = static_cast<double>(bytes);
-    if (bytes >= (1ULL << 30)) {
+    if (bytes > (1ULL << 30)) {
         std::snprintf(text, sizeof(text), "%.2fG", value / (1ULL << 30));
-    } else if (bytes >= (1ULL << 20)) {
+    } else if (bytes > (1ULL << 20)) {
         std::snprintf(text, sizeof(text), "%.2fM", value / (1ULL << 20));
-    } else if (bytes >= (1ULL << 10)) {
+    } else if (bytes > (1ULL << 10)) {
         std::snprintf(text, sizeof(text), "%.2fK", value / (1ULL << 10));
     } else {
         std::snprintf(text, sizeof(text), "%lluB", static_cast<unsigned long long>(bytes));
@@ -142,9 +143,10 @@ bool confirmed(const std::string& disk) {
         return false;
     }
     std::fprintf(stderr,
-                 "A new partition table will be written to the first sector of %s.\n"
-                 "Unmount its volumes first. The old sector is saved to a backup file.\n"
-                 "Write the partition table now? [y/N] ",
+                 "Quarnel will write a new partition table with the partitions found to the "
+                 "first sector of %s. This changes the disk.\n"
+                 "Unmount its volumes first; the old first sector is saved to a backup file.\n"
+                 "Do you want to continue? [y/N] ",
                  disk.c_str());
     std::string answer;
     std::getline(std::cin, answer);
