@@ -95,6 +95,7 @@ void ntfs_recovery_c::run() {
         log_failure(__FILE__, __LINE__, result);
         return;
     }
+    ntfs_entry_s entry{};
     while (stop_.load() == 0) {
         while (pause_.load() != 0 && stop_.load() == 0) {
             msleep(pause_step_ms);
@@ -102,20 +103,23 @@ void ntfs_recovery_c::run() {
         if (stop_.load() != 0) {
             break;
         }
-        ntfs_record_s record;
-        if (ntfs_scan_next(&context_, &record.entry) == 0) {
+        if (ntfs_scan_next(&context_, &entry) == 0) {
             break;
         }
         const uint64_t total = context_.records_total;
         progress_.store(total == 0 ? 0.0
                                    : static_cast<double>(context_.records_done) /
                                          static_cast<double>(total));
-        scanned_.fetch_add(1);
-        const uint32_t flags = record.entry.flags;
-        if ((flags & ntfs_flag_deleted) != 0 || (flags & ntfs_flag_file) == 0) {
-            found_.fetch_add(1);
-            record_map_[record.entry.entry_id] = record;
+        scanned_.fetch_add(1, std::memory_order_relaxed);
+        if ((entry.flags & ntfs_flag_deleted) != 0 || (entry.flags & ntfs_flag_file) == 0) {
+            found_.fetch_add(1, std::memory_order_relaxed);
+            // A later entry under the same number replaces the earlier one.
+            ntfs_record_s& record = record_map_[entry.entry_id];
+            record.entry = entry;
+            record.has_found = false;
+            record.children.clear();
         }
+        entry = ntfs_entry_s{};
     }
     link_records();
 }

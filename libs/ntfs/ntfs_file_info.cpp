@@ -242,12 +242,28 @@ void build_runs(ntfs_volume_c& volume, collector_s& c, ntfs_data_stream_s& d) {
     d.runs_ok = true;
 }
 
+// Clears `out` but keeps the storage of its strings and vectors.
+void reset_file_info(ntfs_file_info_s& out) {
+    std::u16string name = std::move(out.name);
+    std::vector<uint8_t> bytes = std::move(out.data.resident_bytes);
+    std::vector<ntfs_run_s> runs = std::move(out.data.runs);
+    out = ntfs_file_info_s{};
+    name.clear();
+    bytes.clear();
+    runs.clear();
+    out.name = std::move(name);
+    out.data.resident_bytes = std::move(bytes);
+    out.data.runs = std::move(runs);
+}
+
 }  // namespace
 
 int collect_file_info(ntfs_volume_c& volume, uint64_t number, const uint8_t* record, bool want_runs,
                       ntfs_file_info_s& out) {
-    out = ntfs_file_info_s{};
-    ntfs_record_s parsed;
+    reset_file_info(out);
+    // Kept between calls: the walk parses every record, and reusing the attribute list's
+    // storage keeps the allocator out of that loop.
+    thread_local ntfs_record_s parsed;
     if (parse_record(record, volume.record_size(), parsed) != 0) {
         return -1;
     }

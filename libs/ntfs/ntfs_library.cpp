@@ -64,6 +64,7 @@ struct ntfs_scan_state_s {
     std::vector<record_state_s> seen;                    // records [0, batch_first + batch_count)
     std::unordered_map<uint64_t, record_state_s> ahead;  // parents read before their turn
     std::vector<uint8_t> scratch;
+    ntfs_file_info_s info;  // reused from record to record
 };
 
 ntfs_context_s::ntfs_context_s() = default;
@@ -211,7 +212,7 @@ int ntfs_scan_next(ntfs_context_s* context, ntfs_entry_s* entry) {
     ntfs_scan_state_s& scan = *context->scan;
     const uint64_t total = volume.record_count();
     const uint32_t rs = volume.record_size();
-    ntfs_file_info_s info;
+    ntfs_file_info_s& info = scan.info;
     while (scan.next < total) {
         if (scan.next >= scan.batch_first + scan.batch_count || scan.batch_count == 0) {
             load_batch(volume, scan, scan.next, total);

@@ -44,7 +44,9 @@ int write_plain(ntfs_volume_c& volume, const ntfs_data_stream_s& d, int fd, uint
     if (runs_end_vcn(d.runs) * cs < d.data_size) {
         return ntfs_err_bad_runs;
     }
-    std::vector<uint8_t> buffer(copy_piece);
+    // Most recovered files are small: a buffer of their size, not of the largest piece.
+    std::vector<uint8_t> buffer(
+        static_cast<size_t>(std::min<uint64_t>(copy_piece, d.initialized_size)));
     uint64_t pos = 0;
     while (pos < d.initialized_size) {
         const uint64_t vcn = pos / cs;
