@@ -141,10 +141,11 @@ elapsed() { python3 -c "print('%.2f' % ($2 - $1))"; }
 # 3. The runs. Warm the page cache first so every tool reads from memory.
 cat image.img > /dev/null
 t0=$(seconds); cat image.img > /dev/null; t1=$(seconds); cat_s=$(elapsed "$t0" "$t1")
-rm -rf out && mkdir -p out
+rm -rf out && mkdir -p out/photorec
 t0=$(seconds)
 "$cli" scan "$work/image.img" --deep --whole-disk --recover out/quarnel --json > out/quarnel.json
 t1=$(seconds); quarnel_s=$(elapsed "$t0" "$t1")
+rm -f photorec.ses  # a session left by an earlier run would be resumed
 t0=$(seconds)
 photorec /d "$work/out/photorec/recup" /cmd image.img \
     partition_none,fileopt,everything,enable,search > /dev/null 2>&1
