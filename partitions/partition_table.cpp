@@ -105,6 +105,12 @@ int build_partition_sector(const partition_table_input_s& input, sector_bytes_t&
             error = "a found partition lies beyond what an MBR entry can describe (2 TiB)";
             return -1;
         }
+        if (found.end_sector >= input.disk_sectors) {
+            error =
+                "a found partition ends past the end of the disk; has the disk changed "
+                "since the search? Search again";
+            return -1;
+        }
         entry_s entry;
         entry.status = (i == 0 && !kept_active) ? mbr::status_active : mbr::status_inactive;
         entry.type = static_cast<uint8_t>(found.partition_type);

@@ -150,6 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                       }
                       put_old_entry(in.old_sector, 3, 0, 0x83, 5'000'000, 100);
                   }},
+        refusal_s{"partition past the disk's end",
+                  [](partition_table_input_s& in) { in.disk_sectors = 100000; }},
         refusal_s{"start past 2 TiB",
                   [](partition_table_input_s& in) {
                       in.disk_sectors = 1ULL << 34;
