@@ -182,10 +182,12 @@ int cmd_partitions(const std::vector<std::string>& args) {
             }
         }
         int percent = static_cast<int>(search.progress() * 100);
-        if (percent != last_percent && (progress_on_terminal || percent % 10 == 0)) {
+        // A terminal gets every step in place; a log gets one line per tenth.
+        int step = progress_on_terminal ? percent : percent / 10 * 10;
+        if (step != last_percent) {
             std::fprintf(stderr, progress_on_terminal ? "\rsearching: %3d%%" : "searching: %d%%\n",
-                         percent);
-            last_percent = percent;
+                         step);
+            last_percent = step;
         }
     };
     while (!search.wait(QDeadlineTimer(poll_interval.count()))) {
