@@ -8,6 +8,9 @@
 # Usage: bench/ntfs_bench.sh [FILES] [FOLDERS] [WORK_DIR]
 #        (defaults: 100000 files, 1000 folders, /tmp/quarnel-ntfs-bench)
 # Env:   QUARNEL_CLI  path of quarnel-cli (default: build/cli/quarnel-cli under the source tree)
+#        OUT_DIR      where the tools write their files (default: a folder in /dev/shm, so that
+#                     each run measures the tool and not the target file system's inode
+#                     allocator, which slows down right after many files were deleted)
 # Needs: root and FUSE (ntfs-3g mount), mkntfs, ntfs-3g, sleuthkit, python3, GNU time.
 # The image is kept in WORK_DIR and reused while FILES and FOLDERS stay the same.
 set -euo pipefail
@@ -66,6 +69,9 @@ fi
 deleted=$(wc -l < manifest.tsv)
 
 # 2. The runs, each from a warm page cache, with wall time and peak memory.
+out=${OUT_DIR:-/dev/shm/quarnel-ntfs-bench-out}
+rm -rf "$out"
+mkdir -p "$out"
 cat "$img" > /dev/null
 measure() {  # measure NAME COMMAND... ; appends "NAME seconds peak_kib" to times.txt
     local name=$1
@@ -73,19 +79,20 @@ measure() {  # measure NAME COMMAND... ; appends "NAME seconds peak_kib" to time
     /usr/bin/time -f "%e %M" -o time.out "$@" > "$name.out" 2> "$name.err" || true
     echo "$name $(cat time.out)" >> times.txt
 }
-rm -rf times.txt out_quarnel out_tsk out_undelete
+rm -f times.txt
 measure quarnel_scan "$cli" scan "$img"
-measure quarnel_recover "$cli" scan "$img" --recover out_quarnel
+measure quarnel_recover "$cli" scan "$img" --recover "$out/quarnel"
 measure fls fls -rd -p "$img"
-measure tsk_recover tsk_recover "$img" out_tsk
+measure tsk_recover tsk_recover "$img" "$out/tsk"
 measure ntfsundelete_scan ntfsundelete --scan "$img"
-mkdir -p out_undelete
-measure ntfsundelete_recover ntfsundelete "$img" --undelete --match '*' --destination out_undelete --truncate \
-    --force
+mkdir -p "$out/undelete"
+measure ntfsundelete_recover ntfsundelete "$img" --undelete --match '*' --destination "$out/undelete" \
+    --truncate --force
 
 # 3. Recall against the manifest.
-python3 - <<'PY' > recall.txt
-import hashlib, os
+python3 - "$out" <<'PY' > recall.txt
+import hashlib, os, sys
+out = sys.argv[1]
 rows = [line.rstrip("\n").split("\t") for line in open("manifest.tsv")]
 def digest(p):
     try:
@@ -98,9 +105,9 @@ def tree(out):
 def flat(out):
     return sum(1 for path, size, d in rows if digest(os.path.join(out, os.path.basename(path))) == d)
 listed = {line.rsplit("/", 1)[-1].split()[0] for line in open("fls.out") if ".dat" in line}
-print("quarnel_recover", tree("out_quarnel"))
-print("tsk_recover", tree("out_tsk"))
-print("ntfsundelete_recover", flat("out_undelete"))
+print("quarnel_recover", tree(f"{out}/quarnel"))
+print("tsk_recover", tree(f"{out}/tsk"))
+print("ntfsundelete_recover", flat(f"{out}/undelete"))
 print("fls_listed", sum(1 for path, size, d in rows if os.path.basename(path) in listed))
 PY
 
@@ -113,6 +120,7 @@ while read -r name secs kib; do
         "${r:+$r/$deleted}"
 done < times.txt
 grep fls_listed recall.txt | awk -v n="$deleted" '{print "fls lists " $2 "/" n " deleted files by name"}'
+rm -rf "$out"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 t() { awk -v n="$1" '$1 == n {print $2}' times.txt; }
 echo "scan ratio quarnel/fls: $(ratio "$(t quarnel_scan)" "$(t fls)")," \
