@@ -10,11 +10,17 @@ namespace {
 // A block that fails as a whole is read again in these pieces, so that one bad sector
 // costs only itself.
 constexpr size_t retry_piece_bytes = 512;
+// Blocks are read in pieces small enough to be inspected while they are still in the cache.
+constexpr size_t inspect_piece_bytes = 256 * 1024;
 
 }  // namespace
 
-block_pipeline_c::block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth)
-    : source_(source), block_bytes_(block_bytes), source_size_(source.size()) {
+block_pipeline_c::block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth,
+                                   block_inspector_fn inspector)
+    : source_(source),
+      block_bytes_(block_bytes),
+      inspector_(std::move(inspector)),
+      source_size_(source.size()) {
     slots_.resize(depth);
     for (size_t i = 0; i < depth; ++i) {
         slots_[i].data = std::make_unique_for_overwrite<uint8_t[]>(block_bytes);
@@ -36,22 +42,34 @@ block_pipeline_c::~block_pipeline_c() {
 void block_pipeline_c::fill(block_s& block) {
     size_t wanted = static_cast<size_t>(
         std::min<uint64_t>(block_bytes_, source_size_ - std::min(source_size_, block.offset)));
+    block.hits.clear();
     size_t done = 0;
+    size_t inspected = 0;
     while (done < wanted) {
-        int64_t got = source_.read_at(block.offset + done, block.data.get() + done, wanted - done);
-        if (got > 0) {
-            done += static_cast<size_t>(got);
-            continue;
-        }
+        size_t ask = std::min(inspect_piece_bytes, wanted - done);
+        int64_t got = source_.read_at(block.offset + done, block.data.get() + done, ask);
         if (got == 0) {
             break;  // the source ended early
         }
-        // A read error: go on sector by sector, zero-filling what cannot be read.
-        size_t piece = std::min(retry_piece_bytes, wanted - done);
-        if (read_exact(source_, block.offset + done, block.data.get() + done, piece) != 0) {
-            std::memset(block.data.get() + done, 0, piece);
+        if (got > 0) {
+            done += static_cast<size_t>(got);
+        } else {
+            // A read error: go on sector by sector, zero-filling what cannot be read.
+            size_t piece = std::min(retry_piece_bytes, wanted - done);
+            if (read_exact(source_, block.offset + done, block.data.get() + done, piece) != 0) {
+                std::memset(block.data.get() + done, 0, piece);
+            }
+            done += piece;
         }
-        done += piece;
+        if (inspector_ && (done - inspected >= inspect_piece_bytes || done == wanted)) {
+            inspector_(block.data.get() + inspected, done - inspected, block.offset + inspected,
+                       block.offset, block.hits);
+            inspected = done;
+        }
+    }
+    if (inspector_ && inspected < done) {
+        inspector_(block.data.get() + inspected, done - inspected, block.offset + inspected,
+                   block.offset, block.hits);
     }
     block.length = done;
 }

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -16,13 +17,20 @@ struct block_s {
     size_t length = 0;  // fewer than the block size only at the end of the device
     std::unique_ptr<uint8_t[]> data;
     uint64_t generation = 0;
+    std::vector<uint32_t> hits;  // offsets in the block that the inspector picked
 };
+
+// Looks at freshly read bytes (`offset` is their place on the device) while they are still
+// in the cache, and appends the offsets worth a closer look (relative to `block_start`).
+using block_inspector_fn = std::function<void(const uint8_t* p, size_t n, uint64_t offset,
+                                              uint64_t block_start, std::vector<uint32_t>& hits)>;
 
 // Reads a source front to back in large blocks on its own thread, a few blocks ahead of the
 // consumer, so that reading and matching overlap. Unreadable sectors arrive as zeros.
 class block_pipeline_c {
 public:
-    block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth);
+    block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth,
+                     block_inspector_fn inspector);
     ~block_pipeline_c();
     block_pipeline_c(const block_pipeline_c&) = delete;
     block_pipeline_c& operator=(const block_pipeline_c&) = delete;
@@ -40,6 +48,7 @@ private:
 
     block_source_c& source_;
     const size_t block_bytes_;
+    const block_inspector_fn inspector_;
     const uint64_t source_size_;
     std::vector<block_s> slots_;
     std::deque<size_t> free_;

@@ -150,15 +150,40 @@ uint64_t signature_scanner_c::try_offset(uint64_t offset, const uint8_t* p, size
     return 0;
 }
 
+void signature_scanner_c::inspect(const uint8_t* p, size_t n, uint64_t offset, uint64_t block_start,
+                                  std::vector<uint32_t>& hits, std::vector<size_t>& scratch) const {
+    // Pieces start on 512-byte boundaries, so every boundary in them is p + k * 512.
+    for (size_t i = 0; i < n; i += sc_sector_bytes) {
+        size_t available = n - i;
+        if (available < longest_header_) {
+            hits.push_back(static_cast<uint32_t>(offset - block_start + i));  // decide later
+            continue;
+        }
+        match(p + i, std::min<size_t>(available, sc_sector_bytes), false, scratch);
+        if (!scratch.empty()) {
+            hits.push_back(static_cast<uint32_t>(offset - block_start + i));
+        }
+    }
+}
+
 int signature_scanner_c::run() {
     if (size_ == 0) {
         control_.progress.store(1.0);
         return 0;
     }
-    block_pipeline_c pipeline(source_, block_bytes, blocks_ahead);
+    bool anywhere = !anywhere_dispatch_.empty();
+    block_inspector_fn inspector;
+    if (!anywhere) {
+        // The header test runs on the reading thread right after each piece is read.
+        inspector = [this, scratch = std::vector<size_t>()](const uint8_t* p, size_t n,
+                                                            uint64_t offset, uint64_t block_start,
+                                                            std::vector<uint32_t>& hits) mutable {
+            inspect(p, n, offset, block_start, hits, scratch);
+        };
+    }
+    block_pipeline_c pipeline(source_, block_bytes, blocks_ahead, std::move(inspector));
     uint64_t resume = 0;  // nothing before this is tested again (inside an earlier find)
     std::vector<uint8_t> seam(longest_header_ + sc_sector_bytes);
-    bool anywhere = !anywhere_dispatch_.empty();
     while (const block_s* block = pipeline.next()) {
         if (!wait_while_paused()) {
             return 1;
@@ -167,34 +192,56 @@ int signature_scanner_c::run() {
         if (block_end <= resume) {
             continue;
         }
-        uint64_t at = std::max(resume, block->offset);
-        while (at < block_end) {
-            if (control_.stop.load() != 0) {
-                return 1;
-            }
-            bool boundary = (at % sc_sector_bytes) == 0;
+        // Bytes at `at` for the header test; a header across the end of the block is
+        // fetched directly.
+        auto bytes_at = [&](uint64_t at, size_t& n) -> const uint8_t* {
             size_t in_block = static_cast<size_t>(at - block->offset);
-            const uint8_t* p = block->data.get() + in_block;
-            size_t n = block->length - in_block;
+            n = block->length - in_block;
             if (n < longest_header_ && block_end < size_) {
-                // A header across the end of the block: fetch its bytes directly.
                 int64_t got = source_.read_at(at, seam.data(), seam.size());
-                p = seam.data();
                 n = got > 0 ? static_cast<size_t>(got) : 0;
+                return seam.data();
             }
-            uint64_t end = 0;
-            if (boundary) {
-                end = try_offset(at, p, std::min<size_t>(n, sc_sector_bytes), false);
+            return block->data.get() + in_block;
+        };
+        if (!anywhere) {
+            for (uint32_t hit : block->hits) {
+                uint64_t at = block->offset + hit;
+                if (at < resume) {
+                    continue;
+                }
+                if (control_.stop.load() != 0) {
+                    return 1;
+                }
+                size_t n = 0;
+                const uint8_t* p = bytes_at(at, n);
+                uint64_t end = try_offset(at, p, std::min<size_t>(n, sc_sector_bytes), false);
+                if (end != 0) {
+                    resume = end;
+                }
             }
-            if (end == 0 && anywhere) {
-                end = try_offset(at, p, std::min<size_t>(n, sc_sector_bytes), true);
+        } else {
+            uint64_t at = std::max(resume, block->offset);
+            while (at < block_end) {
+                if (control_.stop.load() != 0) {
+                    return 1;
+                }
+                size_t n = 0;
+                const uint8_t* p = bytes_at(at, n);
+                uint64_t end = 0;
+                if (at % sc_sector_bytes == 0) {
+                    end = try_offset(at, p, std::min<size_t>(n, sc_sector_bytes), false);
+                }
+                if (end == 0) {
+                    end = try_offset(at, p, std::min<size_t>(n, sc_sector_bytes), true);
+                }
+                if (end != 0) {
+                    resume = end;
+                    at = end;
+                    continue;
+                }
+                ++at;
             }
-            if (end != 0) {
-                resume = end;
-                at = anywhere ? end : sc_align_sector(end);
-                continue;
-            }
-            at = anywhere ? at + 1 : (at / sc_sector_bytes + 1) * sc_sector_bytes;
         }
         if (control_.stop.load() != 0) {
             return 1;

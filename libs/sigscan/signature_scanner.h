@@ -35,6 +35,10 @@ private:
     // Tries the candidates at `offset`; returns the end of the find or 0 when none matched.
     uint64_t try_offset(uint64_t offset, const uint8_t* p, size_t n, bool any_offset);
     bool wait_while_paused();
+    // The header test over freshly read bytes, on the reading thread: appends the offsets
+    // (relative to `block_start`) of the boundaries where some header matches.
+    void inspect(const uint8_t* p, size_t n, uint64_t offset, uint64_t block_start,
+                 std::vector<uint32_t>& hits, std::vector<size_t>& scratch) const;
 
     const sc_config_s& config_;
     block_source_c& source_;
