@@ -1,8 +1,10 @@
 #include "engines/fat_recovery.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -258,8 +260,9 @@ int32_t fat_recovery_c::recover_file(uint64_t id, const QString& target) {
     cursor.flags = file_open_read;
     cursor.size = entry.size;
     cursor.first_cluster = entry.entry_id;
-    std::FILE* file = std::fopen(QFile::encodeName(target).constData(), "wb");
-    if (file == nullptr) {
+    int file = ::open(QFile::encodeName(target).constData(),
+                      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (file < 0) {
         return -1;
     }
     // A deleted file's chain is gone from the FAT: read its clusters in a row.
@@ -267,19 +270,26 @@ int32_t fat_recovery_c::recover_file(uint64_t id, const QString& target) {
     std::vector<uint8_t> buffer(copy_buffer_size);
     uint64_t written = 0;
     bool write_failed = false;
-    while (true) {
+    while (!write_failed) {
         uint32_t read = 0;
         f_readfile(cursor, buffer.data(), copy_buffer_size, read, contiguous);
         if (read == 0) {
             break;
         }
-        if (std::fwrite(buffer.data(), 1, read, file) != read) {
-            write_failed = true;
-            break;
+        for (uint32_t done = 0; done < read;) {
+            ssize_t put = ::write(file, buffer.data() + done, read - done);
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                write_failed = true;
+                break;
+            }
+            done += uint32_t(put);
         }
-        written += read;
+        written += write_failed ? 0 : read;
     }
-    if (std::fclose(file) != 0) {
+    if (::close(file) != 0) {
         write_failed = true;
     }
     return (!write_failed && written == entry.size) ? 0 : -1;

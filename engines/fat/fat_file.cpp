@@ -61,8 +61,17 @@ fat_result f_readfile(file_cursor_s& cursor, void* buffer, uint32_t count, uint3
         sector += in_cluster;
         uint32_t whole = count / fat_sector_size;
         if (cursor.position % fat_sector_size == 0 && whole > 0) {
-            // Whole sectors go straight into the caller's buffer, up to the cluster's end.
+            // Whole sectors go straight into the caller's buffer, up to the cluster's end; in
+            // contiguous mode the following clusters are the next sectors, so one read may
+            // run on through them (as far as the volume and one transfer reach).
             uint32_t sectors = std::min(whole, per_cluster - in_cluster);
+            if (contiguous) {
+                uint64_t left_in_volume =
+                    uint64_t(volume->fat_entries - cursor.cluster) * per_cluster - in_cluster;
+                sectors = uint32_t(std::min<uint64_t>(
+                    {whole, transfer_buffer_size / fat_sector_size, left_in_volume}));
+                cursor.cluster += (in_cluster + sectors - 1) / per_cluster;
+            }
             if (read_sectors(volume->drive, out, sector, sectors) != sector_ok) {
                 return fail(cursor, fat_disk_error);
             }
