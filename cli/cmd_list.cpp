@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "discovery/drive_item.h"
 #include "discovery/volume_item.h"
+#include "i18n/format_size.h"
 #include "platform/platform_backend.h"
 
 namespace {
@@ -42,18 +43,6 @@ void print_json(const QJsonObject& object) {
     std::fputs(QJsonDocument(object).toJson(QJsonDocument::Indented).constData(), stdout);
 }
 
-QString human_size(uint64_t bytes) {
-    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    double value = static_cast<double>(bytes);
-    int unit = 0;
-    while (value >= 1024 && unit < 4) {
-        value /= 1024;
-        ++unit;
-    }
-    return unit == 0 ? QString("%1 B").arg(bytes)
-                     : QString::number(value, 'f', 1) + " " + units[unit];
-}
-
 }  // namespace
 
 int cmd_disks(const std::vector<std::string>& args) {
@@ -85,7 +74,7 @@ int cmd_disks(const std::vector<std::string>& args) {
         const drive_item_s& d = drive_list[i];
         std::printf("%-4lld %-40s %14llu %10s\n", static_cast<long long>(i - 1),
                     d.name.toUtf8().constData(), static_cast<unsigned long long>(d.size),
-                    human_size(d.size).toUtf8().constData());
+                    format_size(d.size).toUtf8().constData());
     }
     return 0;
 }
@@ -128,8 +117,8 @@ int cmd_volumes(const std::vector<std::string>& args) {
         }
         std::printf("%-4d %-4d %-7s %-16s %10s %10s  %s\n", v.disk_number, v.partition_number,
                     v.file_system.isEmpty() ? "-" : v.file_system.toUtf8().constData(),
-                    v.label.toUtf8().constData(), human_size(v.total_bytes).toUtf8().constData(),
-                    human_size(v.free_bytes).toUtf8().constData(), where.toUtf8().constData());
+                    v.label.toUtf8().constData(), format_size(v.total_bytes).toUtf8().constData(),
+                    format_size(v.free_bytes).toUtf8().constData(), where.toUtf8().constData());
     }
     return 0;
 }

@@ -15,6 +15,7 @@
 
 #include "cli/commands.h"
 #include "discovery/drive_item.h"
+#include "i18n/format_size.h"
 #include "partitions/partition_repair.h"
 #include "platform/platform_backend.h"
 
@@ -67,32 +68,16 @@ int parse_args(const std::vector<std::string>& args, partitions_args_s& out) {
     return 0;
 }
 
-// Sizes as the program shows them everywhere: powers of 1024 with two decimals, a unit only
-// once it is strictly exceeded (the shared formatter lives in a library this one does not use).
-std::string size_text(uint64_t bytes) {
-    char text[32];
-    auto value = static_cast<double>(bytes);
-    if (bytes > (1ULL << 30)) {
-        std::snprintf(text, sizeof(text), "%.2fG", value / (1ULL << 30));
-    } else if (bytes > (1ULL << 20)) {
-        std::snprintf(text, sizeof(text), "%.2fM", value / (1ULL << 20));
-    } else if (bytes > (1ULL << 10)) {
-        std::snprintf(text, sizeof(text), "%.2fK", value / (1ULL << 10));
-    } else {
-        std::snprintf(text, sizeof(text), "%lluB", static_cast<unsigned long long>(bytes));
-    }
-    return text;
-}
-
 uint64_t partition_bytes(const partition_item_s& item) {
     return (item.end_sector - item.start_sector + 1) * sector_bytes;
 }
 
 void print_row(qsizetype number, const partition_item_s& item) {
-    std::printf(
-        "%-4lld %-6s %14llu %14llu %10s\n", static_cast<long long>(number),
-        item.fs_name.toUtf8().constData(), static_cast<unsigned long long>(item.start_sector),
-        static_cast<unsigned long long>(item.end_sector), size_text(partition_bytes(item)).c_str());
+    std::printf("%-4lld %-6s %14llu %14llu %10s\n", static_cast<long long>(number),
+                item.fs_name.toUtf8().constData(),
+                static_cast<unsigned long long>(item.start_sector),
+                static_cast<unsigned long long>(item.end_sector),
+                format_size(partition_bytes(item)).toUtf8().constData());
     std::fflush(stdout);
 }
 
