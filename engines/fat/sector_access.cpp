@@ -22,8 +22,10 @@ constexpr uint16_t accepted_sector_size = 512;
 constexpr uint32_t max_sectors_per_read = 255;
 
 // Guards the drive table and the transfer buffer; every read holds it from seek to copy.
-std::timed_mutex drive_mutex;
-std::vector<sector_drive_s> drives;
+// Both are never destroyed: the detached watchdog still reads them while exit runs the
+// static destructors.
+std::timed_mutex& drive_mutex = *new std::timed_mutex;
+std::vector<sector_drive_s>& drives = *new std::vector<sector_drive_s>;
 std::atomic<uint32_t> drive_count{0};
 uint8_t transfer_buffer[transfer_buffer_size];
 std::once_flag watchdog_once;
