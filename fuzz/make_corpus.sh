@@ -105,8 +105,11 @@ with open(os.path.join(fixtures, "carve/carve.manifest")) as f:
             continue
         name, offset, size = line.split()[:3]
         offset, size = int(offset), int(size)
-        seed("fuzz_sigscan", "%d_%s" % (offset, name), carve[offset:offset + size + 512])
-seed("fuzz_sigscan", "stretch", carve[12288:36864])
+        # A first byte of 0 hands the file straight to the end-finders.
+        seed("fuzz_sigscan", "%d_%s" % (offset, name), b"\0" + carve[offset:offset + size + 512])
+# A first byte of 1: the whole scan.
+seed("fuzz_sigscan", "scan_stretch", b"\1" + carve[12288:36864])
+seed("fuzz_sigscan", "scan_tail", b"\1" + carve[122880:])
 
 # Partition search: a small disk with an MBR, a FAT32 volume and an NTFS boot sector.
 fat32 = open(os.path.join(work, "fat32.img"), "rb").read()

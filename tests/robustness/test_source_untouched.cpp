@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ const source_case_s source_cases[] = {
     // Its files are text, which the deep scan does not recognise: nothing to recover.
     {"fat/fat12.img", {"scan {SRC} --deep --recover {OUT}/deep"}, false},
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const source_case_s& c, std::ostream* out) {
+    *out << c.fixture;
+}
 
 std::string expand(std::string command, const std::string& source, const std::string& out) {
     for (const auto& [key, value] :
