@@ -1,5 +1,6 @@
 #include "libs/ntfs/ntfs_volume.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "libs/ntfs/ntfs_file_info.h"
@@ -10,6 +11,8 @@
 using namespace ntfs_layout;
 
 namespace {
+
+constexpr uint64_t max_records = 1ull << 32;
 
 // Reads [offset, offset + len) of a stream; holes read as zeros. Bytes past the runs read
 // as zeros when `zero_beyond`, else the call fails with -2.
@@ -110,7 +113,9 @@ int ntfs_volume_c::load_mft_runs() {
         if (data_size > covered) {
             data_size = covered;
         }
-        record_count_ = data_size / rs;
+        // Record numbers are 48-bit, but no real MFT comes near 2^32 records: a larger
+        // count is a hostile size that would only drive the walk's bookkeeping.
+        record_count_ = std::min<uint64_t>(data_size / rs, max_records);
         if (record_count_ == 0) {
             continue;
         }

@@ -136,6 +136,24 @@ TEST(ntfs_damage, a_reused_folder_record_makes_its_old_files_orphans) {
     EXPECT_EQ(scan_bytes(mixed_bytes()).at(file).parent_id, old);
 }
 
+// A bad area in the middle of the MFT costs the records in it, not the ones before it.
+TEST(ntfs_damage, an_unreadable_area_of_the_mft_costs_only_its_records) {
+    const std::vector<uint8_t> clean = mixed_bytes();
+    const uint64_t docs = id_of("docs");
+    ASSERT_NE(docs, UINT64_MAX);
+    auto source = std::make_shared<memory_source_c>(clean);
+    source->fail_reads_from(record_offset(clean, docs + 1));
+    ntfs_context_s context;
+    ASSERT_EQ(ntfs_scan_startup_source(source, &context), 0);
+    const auto entries = scan_all(context);
+    EXPECT_EQ(entries.count(docs), 1u);
+    EXPECT_EQ(entries.count(5), 1u);
+    EXPECT_EQ(context.records_done, context.records_total);
+    for (const auto& [id, entry] : entries) {
+        EXPECT_LE(id, docs);
+    }
+}
+
 // Writes the image to a file and recovers one entry: the result and what was left.
 int recover_from(const std::vector<uint8_t>& image, uint64_t id, std::string& target) {
     ntfs_context_s context;
