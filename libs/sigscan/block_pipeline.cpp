@@ -11,23 +11,28 @@ namespace {
 // costs only itself.
 constexpr size_t retry_piece_bytes = 512;
 // Blocks are read in pieces small enough to be inspected while they are still in the cache.
-constexpr size_t inspect_piece_bytes = 256 * 1024;
+constexpr size_t inspect_piece_bytes = 128 * 1024;
 
 }  // namespace
 
 block_pipeline_c::block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth,
-                                   block_inspector_fn inspector)
+                                   size_t readers, block_inspector_fn inspector, bool keep_data)
     : source_(source),
       block_bytes_(block_bytes),
       inspector_(std::move(inspector)),
+      keep_data_(keep_data),
       source_size_(source.size()) {
     slots_.resize(depth);
     for (size_t i = 0; i < depth; ++i) {
-        slots_[i].data = std::make_unique_for_overwrite<uint8_t[]>(block_bytes);
+        if (keep_data_) {
+            slots_[i].data = std::make_unique_for_overwrite<uint8_t[]>(block_bytes);
+        }
         free_.push_back(i);
     }
     source_.advise_sequential();
-    reader_ = std::thread([this] { reader_loop(); });
+    for (size_t i = 0; i < std::max<size_t>(readers, 1); ++i) {
+        readers_.emplace_back([this] { reader_loop(); });
+    }
 }
 
 block_pipeline_c::~block_pipeline_c() {
@@ -36,45 +41,46 @@ block_pipeline_c::~block_pipeline_c() {
         quit_ = true;
     }
     changed_.notify_all();
-    reader_.join();
+    for (std::thread& reader : readers_) {
+        reader.join();
+    }
 }
 
-void block_pipeline_c::fill(block_s& block) {
+void block_pipeline_c::fill(block_s& block, uint8_t* piece_buffer) {
     size_t wanted = static_cast<size_t>(
         std::min<uint64_t>(block_bytes_, source_size_ - std::min(source_size_, block.offset)));
     block.hits.clear();
     size_t done = 0;
-    size_t inspected = 0;
     while (done < wanted) {
+        // Without kept data every piece goes through one small buffer, as a plain copy
+        // loop would: the copy then stays in the cache instead of streaming to memory.
+        uint8_t* dest = keep_data_ ? block.data.get() + done : piece_buffer;
         size_t ask = std::min(inspect_piece_bytes, wanted - done);
-        int64_t got = source_.read_at(block.offset + done, block.data.get() + done, ask);
+        int64_t got = source_.read_at(block.offset + done, dest, ask);
         if (got == 0) {
             break;  // the source ended early
         }
-        if (got > 0) {
-            done += static_cast<size_t>(got);
-        } else {
+        if (got < 0) {
             // A read error: go on sector by sector, zero-filling what cannot be read.
-            size_t piece = std::min(retry_piece_bytes, wanted - done);
-            if (read_exact(source_, block.offset + done, block.data.get() + done, piece) != 0) {
-                std::memset(block.data.get() + done, 0, piece);
+            got = static_cast<int64_t>(std::min(retry_piece_bytes, wanted - done));
+            if (read_exact(source_, block.offset + done, dest, static_cast<size_t>(got)) != 0) {
+                std::memset(dest, 0, static_cast<size_t>(got));
             }
-            done += piece;
         }
-        if (inspector_ && (done - inspected >= inspect_piece_bytes || done == wanted)) {
-            inspector_(block.data.get() + inspected, done - inspected, block.offset + inspected,
-                       block.offset, block.hits);
-            inspected = done;
+        if (inspector_) {
+            inspector_(dest, static_cast<size_t>(got), block.offset + done, block.offset,
+                       block.hits);
         }
-    }
-    if (inspector_ && inspected < done) {
-        inspector_(block.data.get() + inspected, done - inspected, block.offset + inspected,
-                   block.offset, block.hits);
+        done += static_cast<size_t>(got);
     }
     block.length = done;
 }
 
 void block_pipeline_c::reader_loop() {
+    std::unique_ptr<uint8_t[]> piece_buffer;
+    if (!keep_data_) {
+        piece_buffer = std::make_unique_for_overwrite<uint8_t[]>(inspect_piece_bytes);
+    }
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
         changed_.wait(hold,
@@ -90,11 +96,11 @@ void block_pipeline_c::reader_loop() {
         next_offset_ += block_bytes_;
         ++in_flight_;
         hold.unlock();
-        fill(block);
+        fill(block, piece_buffer.get());
         hold.lock();
         --in_flight_;
-        if (block.generation == generation_ && block.length > 0) {
-            filled_.push_back(slot);
+        if (block.generation == generation_) {
+            filled_.push_back(slot);  // an empty block tells the consumer the source ended
         } else {
             free_.push_back(slot);
         }
@@ -109,15 +115,23 @@ const block_s* block_pipeline_c::next() {
         held_ = SIZE_MAX;
         changed_.notify_all();
     }
-    changed_.wait(hold, [this] {
-        return !filled_.empty() || (next_offset_ >= source_size_ && in_flight_ == 0);
+    auto ready = filled_.end();
+    changed_.wait(hold, [this, &ready] {
+        ready = std::find_if(filled_.begin(), filled_.end(),
+                             [this](size_t slot) { return slots_[slot].offset == expected_; });
+        return ready != filled_.end() || expected_ >= source_size_;
     });
-    if (filled_.empty()) {
+    if (ready == filled_.end()) {
         return nullptr;
     }
-    held_ = filled_.front();
-    filled_.pop_front();
-    return &slots_[held_];
+    size_t slot = *ready;
+    filled_.erase(ready);
+    held_ = slot;
+    if (slots_[slot].length == 0) {
+        return nullptr;  // the source ended before its stated size
+    }
+    expected_ += block_bytes_;
+    return &slots_[slot];
 }
 
 void block_pipeline_c::restart(uint64_t offset) {
@@ -128,6 +142,7 @@ void block_pipeline_c::restart(uint64_t offset) {
     }
     filled_.clear();
     next_offset_ = offset;
+    expected_ = offset;
     changed_.notify_all();
 }
 

@@ -14,8 +14,8 @@ class block_source_c;
 // One block of the device as the pipeline delivers it.
 struct block_s {
     uint64_t offset = 0;
-    size_t length = 0;  // fewer than the block size only at the end of the device
-    std::unique_ptr<uint8_t[]> data;
+    size_t length = 0;                // fewer than the block size only at the end of the device
+    std::unique_ptr<uint8_t[]> data;  // null unless the pipeline keeps the bytes
     uint64_t generation = 0;
     std::vector<uint32_t> hits;  // offsets in the block that the inspector picked
 };
@@ -25,12 +25,14 @@ struct block_s {
 using block_inspector_fn = std::function<void(const uint8_t* p, size_t n, uint64_t offset,
                                               uint64_t block_start, std::vector<uint32_t>& hits)>;
 
-// Reads a source front to back in large blocks on its own thread, a few blocks ahead of the
-// consumer, so that reading and matching overlap. Unreadable sectors arrive as zeros.
+// Reads a source front to back in large blocks on its own threads, a few blocks ahead of the
+// consumer, so that reading and matching overlap; blocks reach the consumer in order.
+// Unreadable sectors arrive as zeros.
 class block_pipeline_c {
 public:
-    block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth,
-                     block_inspector_fn inspector);
+    // With `keep_data` false the blocks carry only the inspector's hits, not their bytes.
+    block_pipeline_c(block_source_c& source, size_t block_bytes, size_t depth, size_t readers,
+                     block_inspector_fn inspector, bool keep_data);
     ~block_pipeline_c();
     block_pipeline_c(const block_pipeline_c&) = delete;
     block_pipeline_c& operator=(const block_pipeline_c&) = delete;
@@ -44,21 +46,23 @@ public:
 
 private:
     void reader_loop();
-    void fill(block_s& block);
+    void fill(block_s& block, uint8_t* piece_buffer);
 
     block_source_c& source_;
     const size_t block_bytes_;
     const block_inspector_fn inspector_;
+    const bool keep_data_;
     const uint64_t source_size_;
     std::vector<block_s> slots_;
     std::deque<size_t> free_;
-    std::deque<size_t> filled_;
-    size_t held_ = SIZE_MAX;  // slot the consumer holds
+    std::vector<size_t> filled_;  // possibly out of order when several threads read
+    uint64_t expected_ = 0;       // offset of the block the consumer takes next
+    size_t held_ = SIZE_MAX;      // slot the consumer holds
     size_t in_flight_ = 0;
     uint64_t next_offset_ = 0;
     uint64_t generation_ = 0;
     bool quit_ = false;
     std::mutex lock_;
     std::condition_variable changed_;
-    std::thread reader_;
+    std::vector<std::thread> readers_;
 };

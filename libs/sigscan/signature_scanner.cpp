@@ -14,7 +14,9 @@ namespace {
 
 // Large aligned reads keep a fast device busy; a few in flight overlap reading and matching.
 constexpr size_t block_bytes = 4u << 20;
-constexpr size_t blocks_ahead = 4;
+constexpr size_t blocks_ahead = 6;
+// Copying from the page cache is the bulk of the work on a warm source: two threads do it.
+constexpr size_t reading_threads = 2;
 constexpr auto pause_poll = std::chrono::milliseconds(100);
 
 bool header_matches(const sc_type_s& type, const uint8_t* p, size_t n) {
@@ -152,8 +154,9 @@ uint64_t signature_scanner_c::try_offset(uint64_t offset, const uint8_t* p, size
 
 void signature_scanner_c::inspect(const uint8_t* p, size_t n, uint64_t offset, uint64_t block_start,
                                   std::vector<uint32_t>& hits, std::vector<size_t>& scratch) const {
-    // Pieces start on 512-byte boundaries, so every boundary in them is p + k * 512.
-    for (size_t i = 0; i < n; i += sc_sector_bytes) {
+    size_t first =
+        static_cast<size_t>((sc_sector_bytes - offset % sc_sector_bytes) % sc_sector_bytes);
+    for (size_t i = first; i < n; i += sc_sector_bytes) {
         size_t available = n - i;
         if (available < longest_header_) {
             hits.push_back(static_cast<uint32_t>(offset - block_start + i));  // decide later
@@ -181,7 +184,8 @@ int signature_scanner_c::run() {
             inspect(p, n, offset, block_start, hits, scratch);
         };
     }
-    block_pipeline_c pipeline(source_, block_bytes, blocks_ahead, std::move(inspector));
+    block_pipeline_c pipeline(source_, block_bytes, blocks_ahead, reading_threads,
+                              std::move(inspector), anywhere);
     uint64_t resume = 0;  // nothing before this is tested again (inside an earlier find)
     std::vector<uint8_t> seam(longest_header_ + sc_sector_bytes);
     while (const block_s* block = pipeline.next()) {
@@ -197,7 +201,7 @@ int signature_scanner_c::run() {
         auto bytes_at = [&](uint64_t at, size_t& n) -> const uint8_t* {
             size_t in_block = static_cast<size_t>(at - block->offset);
             n = block->length - in_block;
-            if (n < longest_header_ && block_end < size_) {
+            if (!block->data || (n < longest_header_ && block_end < size_)) {
                 int64_t got = source_.read_at(at, seam.data(), seam.size());
                 n = got > 0 ? static_cast<size_t>(got) : 0;
                 return seam.data();
