@@ -4,6 +4,7 @@
 #include <random>
 
 #include "libs/ntfs/le_load.h"
+#include "libs/ntfs/ntfs_layout.h"
 #include "libs/ntfs/ntfs_library.h"
 #include "libs/ntfs/ntfs_source_startup.h"
 #include "platform/memory_source.h"
@@ -12,7 +13,9 @@
 
 namespace {
 
-constexpr uint32_t type_data = 0x80;
+using namespace ntfs_layout;
+// The last two bytes of a record's first 512-byte block carry the update sequence number.
+constexpr uint64_t first_block_tail = 510;
 
 // The fixture's bytes, read once: each test patches its own copy.
 std::vector<uint8_t> mixed_bytes() {
@@ -45,31 +48,32 @@ struct record_damage_s {
 
 const record_damage_s record_damages[] = {
     {"fix-up value does not match", "docs/gone_big.bin",
-     [](std::vector<uint8_t>& image, uint64_t rec) { image[rec + 510] ^= 0xFF; }, true},
+     [](std::vector<uint8_t>& image, uint64_t rec) { image[rec + first_block_tail] ^= 0xFF; },
+     true},
     {"no FILE signature", "docs/gone_big.bin",
      [](std::vector<uint8_t>& image, uint64_t rec) { image[rec] = 'X'; }, true},
     {"attribute length overflows the record", "old/a.txt",
      [](std::vector<uint8_t>& image, uint64_t rec) {
-         const uint64_t first = rec + ld_u16(&image[rec + 0x14]);
-         image[first + 4] = 0xF0;
-         image[first + 5] = 0xFF;
+         const uint64_t first = rec + ld_u16(&image[rec + rec_first_attribute]);
+         image[first + attr_length] = 0xF0;
+         image[first + attr_length + 1] = 0xFF;
      },
      true},
     {"first attribute offset past the record", "old/a.txt",
      [](std::vector<uint8_t>& image, uint64_t rec) {
-         image[rec + 0x14] = 0xF8;
-         image[rec + 0x15] = 0x03;
+         image[rec + rec_first_attribute] = 0xF8;  // 0x3F8: the record's last bytes
+         image[rec + rec_first_attribute + 1] = 0x03;
      },
      true},
     {"file name length past its attribute", "docs/café.txt",
      [](std::vector<uint8_t>& image, uint64_t rec) {
          // Raise every $FILE_NAME's length byte: the names no longer fit.
-         uint64_t pos = rec + ld_u16(&image[rec + 0x14]);
-         while (ld_u32(&image[pos]) != 0xFFFFFFFF) {
-             if (ld_u32(&image[pos]) == 0x30) {
-                 image[pos + ld_u16(&image[pos + 0x14]) + 0x40] = 0xFF;
+         uint64_t pos = rec + ld_u16(&image[rec + rec_first_attribute]);
+         while (ld_u32(&image[pos]) != type_end) {
+             if (ld_u32(&image[pos]) == type_file_name) {
+                 image[pos + ld_u16(&image[pos + attr_value_offset]) + fn_name_length] = 0xFF;
              }
-             pos += ld_u32(&image[pos + 4]);
+             pos += ld_u32(&image[pos + attr_length]);
          }
      },
      true},
@@ -108,7 +112,8 @@ TEST(ntfs_damage, the_backup_boot_sector_stands_in_for_a_damaged_one) {
 TEST(ntfs_damage, the_mft_mirror_stands_in_for_a_damaged_mft_record) {
     std::vector<uint8_t> image = mixed_bytes();
     const size_t expected = scan_bytes(image).size();
-    image[record_offset(image, 0) + 510] ^= 0xFF;  // $MFT's own record fails its fix-up
+    image[record_offset(image, 0) + first_block_tail] ^=
+        0xFF;  // $MFT's own record fails its fix-up
     int startup = -100;
     // Record 0 itself is lost, every other one is still reached.
     EXPECT_EQ(scan_bytes(image, &startup).size(), expected - 1);
@@ -125,8 +130,8 @@ TEST(ntfs_damage, a_reused_folder_record_makes_its_old_files_orphans) {
     ASSERT_NE(file, UINT64_MAX);
     std::vector<uint8_t> image = mixed_bytes();
     const uint64_t rec = record_offset(image, old);
-    image[rec + 0x16] |= 0x01;  // in use again
-    image[rec + 0x10] += 1;     // by a file one generation later
+    image[rec + rec_flags] |= rec_flag_in_use;  // in use again
+    image[rec + rec_sequence] += 1;             // by a file one generation later
     const auto entries = scan_bytes(image);
     ASSERT_TRUE(entries.count(file));
     EXPECT_EQ(entries.at(file).parent_id, ntfs_orphan_parent);
@@ -170,8 +175,8 @@ TEST(ntfs_damage, runs_leaving_the_volume_and_encryption_fail_without_a_target) 
     const std::vector<uint8_t> clean = mixed_bytes();
     const uint64_t data_at = attribute_offset(clean, id, type_data);
     ASSERT_NE(data_at, 0u);
-    ASSERT_EQ(clean[data_at + 8], 1) << "the test file must be non-resident";
-    const uint64_t pairs_at = data_at + ld_u16(&clean[data_at + 0x20]);
+    ASSERT_EQ(clean[data_at + attr_non_resident], 1) << "the test file must be non-resident";
+    const uint64_t pairs_at = data_at + ld_u16(&clean[data_at + attr_mapping_pairs]);
     struct case_s {
         const char* what;
         int expected;
@@ -188,9 +193,13 @@ TEST(ntfs_damage, runs_leaving_the_volume_and_encryption_fail_without_a_target) 
              image[pairs + (image[pairs] & 0x0F)] = 0x7F;
          }},
         {"size beyond the runs", ntfs_err_bad_runs,
-         [](std::vector<uint8_t>& image, uint64_t data, uint64_t) { image[data + 0x36] = 0x01; }},
+         [](std::vector<uint8_t>& image, uint64_t data, uint64_t) {
+             image[data + attr_data_size + 6] = 0x01;  // 2^48 bytes
+         }},
         {"encrypted stream", ntfs_err_encrypted,
-         [](std::vector<uint8_t>& image, uint64_t data, uint64_t) { image[data + 0x0D] |= 0x40; }},
+         [](std::vector<uint8_t>& image, uint64_t data, uint64_t) {
+             image[data + attr_flags + 1] |= attr_flag_encrypted >> 8;
+         }},
     };
     for (const case_s& c : cases) {
         SCOPED_TRACE(c.what);

@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include "libs/ntfs/le_load.h"
+#include "libs/ntfs/ntfs_layout.h"
+
+using namespace ntfs_layout;
 
 std::vector<manifest_line_s> read_manifest(const std::string& name) {
     std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/tests/fixtures/ntfs/" + name);
@@ -88,28 +91,30 @@ uint64_t find_entry(const std::map<uint64_t, ntfs_entry_s>& entries, const std::
 }
 
 uint32_t record_size_of(const std::vector<uint8_t>& image) {
-    const int8_t cpr = static_cast<int8_t>(image[0x40]);
-    const uint32_t cluster = ld_u16(&image[0x0B]) * image[0x0D];
+    const int8_t cpr = static_cast<int8_t>(image[boot_clusters_per_record]);
+    const uint32_t cluster =
+        ld_u16(&image[boot_bytes_per_sector]) * image[boot_sectors_per_cluster];
     return cpr > 0 ? cluster * static_cast<uint32_t>(cpr) : 1u << -cpr;
 }
 
 uint64_t record_offset(const std::vector<uint8_t>& image, uint64_t number) {
-    const uint32_t cluster = ld_u16(&image[0x0B]) * image[0x0D];
-    return ld_u64(&image[0x30]) * cluster + number * record_size_of(image);
+    const uint32_t cluster =
+        ld_u16(&image[boot_bytes_per_sector]) * image[boot_sectors_per_cluster];
+    return ld_u64(&image[boot_mft_lcn]) * cluster + number * record_size_of(image);
 }
 
 uint64_t attribute_offset(const std::vector<uint8_t>& image, uint64_t number, uint32_t type) {
     const uint64_t rec = record_offset(image, number);
-    uint64_t pos = rec + ld_u16(&image[rec + 0x14]);
+    uint64_t pos = rec + ld_u16(&image[rec + rec_first_attribute]);
     while (pos + 8 < rec + record_size_of(image)) {
         const uint32_t t = ld_u32(&image[pos]);
-        if (t == 0xFFFFFFFF) {
+        if (t == type_end) {
             return 0;
         }
         if (t == type) {
             return pos;
         }
-        const uint32_t length = ld_u32(&image[pos + 4]);
+        const uint32_t length = ld_u32(&image[pos + attr_length]);
         if (length == 0) {
             return 0;
         }

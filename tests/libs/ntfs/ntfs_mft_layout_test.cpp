@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "libs/ntfs/le_load.h"
+#include "libs/ntfs/ntfs_layout.h"
 #include "libs/ntfs/ntfs_library.h"
 #include "libs/ntfs/ntfs_record.h"
 #include "libs/ntfs/ntfs_runlist.h"
@@ -17,10 +18,14 @@
 
 namespace {
 
-constexpr uint32_t type_si = 0x10;
-constexpr uint32_t type_attribute_list = 0x20;
-constexpr uint32_t type_data = 0x80;
-constexpr uint32_t type_end = 0xFFFFFFFF;
+using namespace ntfs_layout;
+constexpr uint32_t type_si = type_standard_information;
+constexpr uint32_t rec_bytes_allocated = 0x1C;  // u32
+constexpr uint16_t list_entry_bytes = 0x20;
+// A fresh extension record: header up to its update sequence, then one $DATA extent.
+constexpr uint16_t fresh_usa_offset = 0x30;
+constexpr uint16_t fresh_first_attribute = 0x38;
+constexpr uint32_t fresh_data_length = 0x48;
 constexpr uint64_t kept_clusters = 64;  // the first piece: records 0..63 at 1 KiB clusters
 constexpr uint64_t extension_record = 20;
 
@@ -29,8 +34,8 @@ void unprotect(uint8_t* rec, uint32_t size) {
     ASSERT_EQ(apply_record_fixups(rec, size), 0);
 }
 void protect(uint8_t* rec, uint32_t size) {
-    const uint32_t usa = ld_u16(rec + 0x04);
-    const uint32_t count = ld_u16(rec + 0x06);
+    const uint32_t usa = ld_u16(rec + rec_usa_offset);
+    const uint32_t count = ld_u16(rec + rec_usa_count);
     const uint32_t stride = size / (count - 1);
     const uint16_t usn = static_cast<uint16_t>(ld_u16(rec + usa) + 1);
     st_u16(rec + usa, usn);
@@ -52,35 +57,35 @@ void put_u64(uint8_t* p, uint64_t v) {
 
 // Offset of the first attribute of `type` inside a record, or 0.
 uint32_t find_attribute(const uint8_t* rec, uint32_t type) {
-    uint32_t pos = ld_u16(rec + 0x14);
+    uint32_t pos = ld_u16(rec + rec_first_attribute);
     while (ld_u32(rec + pos) != type_end) {
         if (ld_u32(rec + pos) == type) {
             return pos;
         }
-        pos += ld_u32(rec + pos + 4);
+        pos += ld_u32(rec + pos + attr_length);
     }
     return 0;
 }
 
 // Opens a gap of `delta` bytes at `pos` (or closes one when negative).
 void shift_tail(uint8_t* rec, uint32_t pos, int32_t delta) {
-    const uint32_t in_use = ld_u32(rec + 0x18);
+    const uint32_t in_use = ld_u32(rec + rec_bytes_in_use);
     std::memmove(rec + pos + delta, rec + pos, in_use - pos);
-    put_u32(rec + 0x18, static_cast<uint32_t>(static_cast<int32_t>(in_use) + delta));
+    put_u32(rec + rec_bytes_in_use, static_cast<uint32_t>(static_cast<int32_t>(in_use) + delta));
 }
 
 // Replaces the mapping pairs of the non-resident attribute at `attr`.
 void set_pairs(uint8_t* rec, uint32_t attr, const std::vector<uint8_t>& pairs, uint64_t lowest,
                uint64_t highest) {
-    const uint32_t pairs_at = ld_u16(rec + attr + 0x20);
-    const uint32_t old_length = ld_u32(rec + attr + 4);
+    const uint32_t pairs_at = ld_u16(rec + attr + attr_mapping_pairs);
+    const uint32_t old_length = ld_u32(rec + attr + attr_length);
     const uint32_t new_length = (pairs_at + static_cast<uint32_t>(pairs.size()) + 7) & ~7u;
     shift_tail(rec, attr + old_length, static_cast<int32_t>(new_length - old_length));
-    put_u32(rec + attr + 4, new_length);
+    put_u32(rec + attr + attr_length, new_length);
     std::memset(rec + attr + pairs_at, 0, new_length - pairs_at);
     std::memcpy(rec + attr + pairs_at, pairs.data(), pairs.size());
-    put_u64(rec + attr + 0x10, lowest);
-    put_u64(rec + attr + 0x18, highest);
+    put_u64(rec + attr + attr_lowest_vcn, lowest);
+    put_u64(rec + attr + attr_highest_vcn, highest);
 }
 
 // One run as mapping pairs: 2-byte length, 2-byte signed offset.
@@ -104,8 +109,8 @@ layout_s split_mft() {
     layout_s l;
     l.image = read_file_bytes(fixture_path("ntfs/mixed.img"));
     l.rs = record_size_of(l.image);
-    l.cs = ld_u16(&l.image[0x0B]) * l.image[0x0D];
-    l.mft_lcn = ld_u64(&l.image[0x30]);
+    l.cs = ld_u16(&l.image[boot_bytes_per_sector]) * l.image[boot_sectors_per_cluster];
+    l.mft_lcn = ld_u64(&l.image[boot_mft_lcn]);
     ntfs_context_s context;
     EXPECT_EQ(ntfs_scan_startup_source(std::make_shared<memory_source_c>(l.image), &context), 0);
     const uint64_t ballast = find_entry(scan_all(context), "ballast");
@@ -199,7 +204,7 @@ TEST(ntfs_mft_layout, an_mft_continued_through_its_attribute_list_is_read_whole)
     layout_s l = split_mft();
     std::vector<uint8_t> rec = load_record(l, 0);
     unprotect(rec.data(), l.rs);
-    const uint16_t mft_sequence = ld_u16(rec.data() + 0x10);
+    const uint16_t mft_sequence = ld_u16(rec.data() + rec_sequence);
 
     // The base keeps the first piece only.
     std::vector<uint8_t> pairs = run_pair(kept_clusters, static_cast<int64_t>(l.mft_lcn));
@@ -211,53 +216,53 @@ TEST(ntfs_mft_layout, an_mft_continued_through_its_attribute_list_is_read_whole)
     const uint64_t ext_ref = extension_record | (1ull << 48);
     std::vector<uint8_t> list;
     auto entry = [&](uint32_t type, uint64_t vcn, uint64_t ref) {
-        std::vector<uint8_t> e(0x20, 0);
-        put_u32(&e[0], type);
-        st_u16(&e[4], 0x20);
-        e[7] = 0x1A;
-        put_u64(&e[8], vcn);
-        put_u64(&e[0x10], ref);
+        std::vector<uint8_t> e(list_entry_bytes, 0);
+        put_u32(&e[al_type], type);
+        st_u16(&e[al_length], list_entry_bytes);
+        e[al_name_offset] = al_min_length;
+        put_u64(&e[al_lowest_vcn], vcn);
+        put_u64(&e[al_segment_reference], ref);
         list.insert(list.end(), e.begin(), e.end());
     };
     entry(type_si, 0, base_ref);
     entry(type_data, 0, base_ref);
     entry(type_data, kept_clusters, ext_ref);
-    std::vector<uint8_t> attr(0x18 + list.size(), 0);
-    put_u32(&attr[0], type_attribute_list);
-    put_u32(&attr[4], static_cast<uint32_t>(attr.size()));
-    put_u32(&attr[0x10], static_cast<uint32_t>(list.size()));
-    st_u16(&attr[0x14], 0x18);
-    std::memcpy(&attr[0x18], list.data(), list.size());
+    std::vector<uint8_t> attr(attr_resident_min + list.size(), 0);
+    put_u32(&attr[attr_type], type_attribute_list);
+    put_u32(&attr[attr_length], static_cast<uint32_t>(attr.size()));
+    put_u32(&attr[attr_value_length], static_cast<uint32_t>(list.size()));
+    st_u16(&attr[attr_value_offset], attr_resident_min);
+    std::memcpy(&attr[attr_resident_min], list.data(), list.size());
     const uint32_t si = find_attribute(rec.data(), type_si);
-    const uint32_t after_si = si + ld_u32(rec.data() + si + 4);
+    const uint32_t after_si = si + ld_u32(rec.data() + si + attr_length);
     shift_tail(rec.data(), after_si, static_cast<int32_t>(attr.size()));
     std::memcpy(rec.data() + after_si, attr.data(), attr.size());
-    ASSERT_LE(ld_u32(rec.data() + 0x18), l.rs);
+    ASSERT_LE(ld_u32(rec.data() + rec_bytes_in_use), l.rs);
     store_record(l, 0, rec);
 
     // The extension record: a fresh record holding the second extent.
     std::vector<uint8_t> ext(l.rs, 0);
-    std::memcpy(ext.data(), "FILE", 4);
-    st_u16(&ext[0x04], 0x30);
-    st_u16(&ext[0x06], static_cast<uint16_t>(l.rs / 512 + 1));
-    st_u16(&ext[0x10], 1);
-    st_u16(&ext[0x14], 0x38);
-    st_u16(&ext[0x16], 0x0001);
-    put_u32(&ext[0x1C], l.rs);
-    put_u64(&ext[0x20], base_ref);
-    uint8_t* data = &ext[0x38];
-    put_u32(data, type_data);
-    put_u32(data + 4, 0x48);
-    data[8] = 1;
-    st_u16(data + 0x20, 0x40);
+    std::memcpy(ext.data() + rec_magic, "FILE", 4);
+    st_u16(&ext[rec_usa_offset], fresh_usa_offset);
+    st_u16(&ext[rec_usa_count], static_cast<uint16_t>(l.rs / 512 + 1));
+    st_u16(&ext[rec_sequence], 1);
+    st_u16(&ext[rec_first_attribute], fresh_first_attribute);
+    st_u16(&ext[rec_flags], rec_flag_in_use);
+    put_u32(&ext[rec_bytes_allocated], l.rs);
+    put_u64(&ext[rec_base_reference], base_ref);
+    uint8_t* data = &ext[fresh_first_attribute];
+    put_u32(data + attr_type, type_data);
+    put_u32(data + attr_length, fresh_data_length);
+    data[attr_non_resident] = 1;
+    st_u16(data + attr_mapping_pairs, attr_non_resident_min);
     std::vector<uint8_t> tail =
         run_pair(l.mft_clusters - kept_clusters, static_cast<int64_t>(l.target_lcn));
     tail.push_back(0);
-    std::memcpy(data + 0x40, tail.data(), tail.size());
-    put_u64(data + 0x10, kept_clusters);
-    put_u64(data + 0x18, l.mft_clusters - 1);
-    put_u32(&ext[0x38 + 0x48], type_end);
-    put_u32(&ext[0x18], 0x38 + 0x48 + 8);
+    std::memcpy(data + attr_non_resident_min, tail.data(), tail.size());
+    put_u64(data + attr_lowest_vcn, kept_clusters);
+    put_u64(data + attr_highest_vcn, l.mft_clusters - 1);
+    put_u32(&ext[fresh_first_attribute + fresh_data_length], type_end);
+    put_u32(&ext[rec_bytes_in_use], fresh_first_attribute + fresh_data_length + 8);
     store_record(l, extension_record, ext);
 
     EXPECT_EQ(names(l.image), expected);
