@@ -4,6 +4,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "libs/ntfs/ntfs_layout.h"
+#include "libs/ntfs/ntfs_library.h"
+#include "tests/libs/ntfs/ntfs_image.h"
 #include "tests/support/fixture.h"
 
 namespace {
@@ -44,6 +47,36 @@ TEST(ntfs_cli, scan_recovers_the_deleted_files_into_their_folders) {
         EXPECT_GT(deleted, 0);
         EXPECT_EQ(file_sha256(image), before);
     }
+}
+
+// A deleted folder whose record was taken by a newer file: what was inside it is recovered
+// under the orphans' folder, keeping the part of the chain that is still known.
+TEST(ntfs_cli, files_of_a_reused_folder_come_back_as_orphans) {
+    const std::string image = fixture_path("ntfs/mixed.img");
+    std::vector<uint8_t> bytes = read_file_bytes(image);
+    ntfs_context_s context;
+    ASSERT_EQ(ntfs_scan_startup(image.c_str(), &context), 0);
+    const uint64_t old = find_entry(scan_all(context), "old");
+    ASSERT_NE(old, UINT64_MAX);
+    const uint64_t rec = record_offset(bytes, old);
+    bytes[rec + ntfs_layout::rec_flags] |= ntfs_layout::rec_flag_in_use;
+    bytes[rec + ntfs_layout::rec_sequence] += 1;
+    write_file_bytes(image, bytes);
+
+    const std::string out = scratch_dir("ntfs-cli-orphans") + "/out";
+    std::string listing;
+    ASSERT_EQ(run_command(std::string(QUARNEL_CLI_PATH) + " scan '" + image + "' --recover '" +
+                              out + "' 2>&1",
+                          &listing),
+              0)
+        << listing;
+    std::map<std::string, std::string> expected;
+    for (const manifest_line_s& m : read_manifest("mixed.manifest")) {
+        expected[m.path] = m.sha256;
+    }
+    EXPECT_EQ(file_sha256(out + "/_orphaned/a.txt"), expected["old/a.txt"]) << listing;
+    EXPECT_EQ(file_sha256(out + "/_orphaned/inner/deep.txt"), expected["old/inner/deep.txt"]);
+    EXPECT_EQ(file_sha256(out + "/docs/gone_big.bin"), expected["docs/gone_big.bin"]);
 }
 
 }  // namespace
