@@ -89,7 +89,8 @@ with open(sys.argv[1], "wb") as f:
     f.write(text(4096))
     f.truncate(1024 * 1024)
 PY
-# Many long hard links push the names into extension records (an attribute list).
+# Many long hard links push the names into extension records (an attribute list). The
+# deleted one loses its links one by one, so it ends with a single name in its base record.
 gen "$mnt/links/shared.bin" 6000 links text
 gen "$mnt/links/gone_shared.bin" 5000 gonelinks text
 long=$(printf 'n%.0s' $(seq 1 200))
@@ -98,8 +99,9 @@ for i in $(seq 1 12); do
     ln "$mnt/links/gone_shared.bin" "$mnt/links/$long-gone-$i"
 done
 
-# One cluster of data every other cluster: hundreds of runs, more than one record holds,
-# so the run list continues in extension records (an attribute list).
+# One cluster of data every other cluster: hundreds of runs, more than one record holds, so
+# ntfs-3g moves the file's name to an extension record behind a non-resident attribute list.
+# It stays live: deleting it would strip the extension record, name and all.
 python3 - "$mnt/many_runs.dat" <<'PY'
 import sys
 with open(sys.argv[1], "wb") as f:
