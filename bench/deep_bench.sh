@@ -140,38 +140,38 @@ fi
 echo "image: $(du -h image.img | cut -f1), $(wc -l < manifest.txt) files"
 
 seconds() { date +%s.%N; }
-# best_of N COMMAND...: the shortest wall time of N runs (the machine may be shared).
+# best_of N PREPARE COMMAND...: the shortest wall time of N runs of COMMAND (the machine may
+# be shared), each after PREPARE, which is not timed.
 best_of() {
-    n=$1; shift
+    n=$1; prepare=$2; shift 2
     best=""
     while [ "$n" -gt 0 ]; do
+        $prepare
         t0=$(seconds); "$@" > /dev/null 2>&1; t1=$(seconds)
         best=$(python3 -c "t = $t1 - $t0; b = '$best'; print('%.2f' % (t if not b else min(t, float(b))))")
         n=$((n - 1))
     done
     echo "$best"
 }
+clean_quarnel() { rm -rf out/quarnel; }
+clean_photorec() { rm -rf out/photorec photorec.ses && mkdir -p out/photorec; }
+clean_foremost() { rm -rf out/foremost; }
 run_quarnel() {
-    rm -rf out/quarnel
     "$cli" scan "$work/image.img" --deep --whole-disk --recover out/quarnel --json > out/quarnel.json
 }
 run_photorec() {
-    rm -rf out/photorec photorec.ses && mkdir -p out/photorec
     photorec /d "$work/out/photorec/recup" /cmd image.img partition_none,fileopt,everything,enable,search
 }
-run_foremost() {
-    rm -rf out/foremost
-    foremost -t all -i image.img -o out/foremost
-}
+run_foremost() { foremost -t all -i image.img -o out/foremost; }
 
 # 3. The runs, from a warm page cache so that every tool reads from memory; each time is the
-#    best of a few runs.
+#    best of a few runs, output folders emptied before each (untimed).
 mkdir -p out
 cat image.img > /dev/null
-cat_s=$(best_of 3 cat image.img)
-quarnel_s=$(best_of 3 run_quarnel)
-photorec_s=$(best_of 2 run_photorec)
-foremost_s=$(best_of 1 run_foremost)
+cat_s=$(best_of 3 : cat image.img)
+quarnel_s=$(best_of 3 clean_quarnel run_quarnel)
+photorec_s=$(best_of 2 clean_photorec run_photorec)
+foremost_s=$(best_of 1 clean_foremost run_foremost)
 
 # 4. Score every output file against the manifest.
 python3 - "$size_mib" manifest.txt samples "$cat_s" "$quarnel_s" "$photorec_s" "$foremost_s" <<'PY'
