@@ -285,3 +285,53 @@ TEST(CliScan, RefusesATargetOnTheScannedVolume) {
     EXPECT_EQ(other.status, 0) << other.err;
     run_command("umount " + quote(mnt));
 }
+
+TEST(CliScan, CtrlCStopsTheScanAndKeepsWhatWasFound) {
+    // Thirty folders of 65,536 entries each: long enough to interrupt.
+    constexpr uint32_t folders = 30;
+    constexpr uint32_t per_folder = 4096;  // clusters of one sector, 16 entries each
+    fat_image_builder_c image(32, folders * per_folder + 200, 1);
+    for (uint32_t f = 0; f < folders; ++f) {
+        uint32_t first = 100 + f * per_folder;
+        char name[12];
+        std::snprintf(name, sizeof(name), "DIR%05u   ", f);
+        fat_image_builder_c::put_entry(image.root(), f, name, 0x10, first, 0);
+        std::vector<uint32_t> chain;
+        for (uint32_t c = 0; c < per_folder; ++c) {
+            chain.push_back(first + c);
+            for (uint32_t slot = 0; slot < 16; ++slot) {
+                fat_image_builder_c::put_entry(image.cluster(first + c), slot, "GONE    TXT", 0x20,
+                                               3 + slot, 1);
+                fat_image_builder_c::mark_deleted(image.cluster(first + c), slot);
+            }
+        }
+        image.chain(chain);
+    }
+    std::string dir = scratch_dir("cli-interrupt");
+    write_file_bytes(dir + "/big.img", image.bytes());
+    std::string out;
+    int status = run_command("cd " + quote(dir) + " && (" + quote(QUARNEL_CLI_PATH) +
+                                 " scan big.img --json > list.json 2> err.txt & pid=$!; " +
+                                 "sleep 0.3; kill -INT $pid; wait $pid; echo $? > status.txt)",
+                             &out);
+    ASSERT_EQ(status, 0);
+    std::vector<uint8_t> code = read_file_bytes(dir + "/status.txt");
+    EXPECT_EQ(std::string(code.begin(), code.end()), "0\n");
+    std::vector<uint8_t> err = read_file_bytes(dir + "/err.txt");
+    EXPECT_NE(std::string(err.begin(), err.end()).find("stopped"), std::string::npos);
+    std::vector<uint8_t> json = read_file_bytes(dir + "/list.json");
+    QJsonDocument doc = QJsonDocument::fromJson(
+        QByteArray(reinterpret_cast<const char*>(json.data()), qsizetype(json.size())));
+    ASSERT_TRUE(doc.isObject());
+    EXPECT_TRUE(doc["stopped"].toBool());
+    EXPECT_GT(doc["entries"].toArray().size(), 0);
+
+    // A second Ctrl-C quits at once.
+    ASSERT_EQ(run_command("cd " + quote(dir) + " && (" + quote(QUARNEL_CLI_PATH) +
+                          " scan big.img --recover out > /dev/null 2>&1 & pid=$!; " +
+                          "sleep 0.3; kill -INT $pid; sleep 0.1; kill -INT $pid; wait $pid; " +
+                          "echo $? > status.txt)"),
+              0);
+    code = read_file_bytes(dir + "/status.txt");
+    EXPECT_EQ(std::string(code.begin(), code.end()), "130\n");
+}
