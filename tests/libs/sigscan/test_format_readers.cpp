@@ -100,6 +100,84 @@ TEST_F(format_reader_test, pe_ends_after_its_last_section) {
     EXPECT_EQ(finds[0].size, pe.size());
 }
 
+void put_le32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+void put_utf16(std::vector<uint8_t>& bytes, size_t at, const std::string& name) {
+    for (size_t i = 0; i < name.size(); ++i) {
+        bytes[at + 2 * i] = static_cast<uint8_t>(name[i]);
+    }
+    bytes[at + 64] = static_cast<uint8_t>(2 * (name.size() + 1));  // name length with its zero
+}
+
+// A compound file with 512-byte sectors: the FAT in sector 0, the directory in sector 1 and
+// one stream called `stream` in sectors 2 to 5.
+std::vector<uint8_t> compound_file(const std::string& stream) {
+    const uint32_t end_of_chain = 0xFFFFFFFE;
+    std::vector<uint8_t> file(512 * 7, 0);
+    put(file, 0, {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1});
+    file[24] = 0x3E;  // minor version
+    file[26] = 3;     // major version: 512-byte sectors
+    file[28] = 0xFE;  // byte order mark
+    file[29] = 0xFF;
+    file[30] = 9;           // sector shift
+    file[32] = 6;           // mini sector shift
+    put_le32(file, 44, 1);  // one FAT sector
+    put_le32(file, 48, 1);  // the directory starts in sector 1
+    put_le32(file, 56, 4096);
+    put_le32(file, 60, end_of_chain);
+    put_le32(file, 68, end_of_chain);
+    for (size_t i = 0; i < 109; ++i) {
+        put_le32(file, 76 + 4 * i, i == 0 ? 0 : 0xFFFFFFFF);
+    }
+    size_t fat = 512;
+    for (size_t i = 0; i < 128; ++i) {
+        put_le32(file, fat + 4 * i, 0xFFFFFFFF);
+    }
+    put_le32(file, fat + 0, 0xFFFFFFFD);  // the FAT's own sector
+    put_le32(file, fat + 4, end_of_chain);
+    for (uint32_t sector = 2; sector < 5; ++sector) {
+        put_le32(file, fat + 4 * sector, sector + 1);
+    }
+    put_le32(file, fat + 4 * 5, end_of_chain);
+    size_t directory = 1024;
+    put_utf16(file, directory, "Root Entry");
+    file[directory + 66] = 5;
+    put_le32(file, directory + 116, end_of_chain);
+    put_utf16(file, directory + 128, stream);
+    file[directory + 128 + 66] = 2;
+    put_le32(file, directory + 128 + 116, 2);
+    put_le32(file, directory + 128 + 120, 2048);
+    for (size_t i = 512 * 3; i < file.size(); ++i) {
+        file[i] = static_cast<uint8_t>(i * 13);
+    }
+    return file;
+}
+
+TEST_F(format_reader_test, compound_files_end_after_their_last_sector_and_are_told_apart) {
+    const struct {
+        const char* stream;
+        const char* extension;
+    } cases[] = {{"WordDocument", "doc"},
+                 {"Workbook", "xls"},
+                 {"PowerPoint Document", "ppt"},
+                 {"Contents", "ole"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stream);
+        std::vector<uint8_t> bytes = test_noise(16384, 10);
+        std::vector<uint8_t> file = compound_file(c.stream);
+        put(bytes, 4096, file);
+        std::vector<test_find_s> finds = scan_bytes(bytes);
+        ASSERT_EQ(finds.size(), 1u);
+        EXPECT_EQ(finds[0].extension, c.extension);
+        EXPECT_EQ(finds[0].start, 4096u);
+        EXPECT_EQ(finds[0].size, file.size());
+    }
+}
+
 TEST_F(format_reader_test, weak_headers_in_noise_are_not_reported) {
     std::vector<uint8_t> bytes = test_noise(64 * 1024, 5);
     const std::vector<std::vector<uint8_t>> weak = {{'B', 'M'},         {'M', 'Z'},
