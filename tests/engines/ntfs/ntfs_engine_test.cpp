@@ -6,7 +6,12 @@
 #include <fstream>
 #include <string>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "engines/ntfs_recovery.h"
+#include "platform/linux_backend.h"
 #include "tests/support/fixture.h"
 
 namespace {
@@ -199,6 +204,70 @@ TEST_F(ntfs_engine_test, a_failed_startup_is_logged_and_finds_nothing) {
     testing::internal::CaptureStderr();
     scan(engine, zeros);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("ERROR: "), std::string::npos);
+}
+
+// Holds the first large read (the walk's first batch of records) until the test lets it go,
+// so the test can pause the engine at a known point.
+class gated_source_c : public block_source_c {
+public:
+    gated_source_c(std::unique_ptr<block_source_c> inner, std::atomic<int>& gate)
+        : inner_(std::move(inner)), gate_(gate) {}
+    int64_t read_at(uint64_t offset, void* buffer, size_t len) override {
+        if (len >= 64 * 1024) {
+            int closed = 0;
+            gate_.compare_exchange_strong(closed, 1);  // 1: a read is waiting
+            while (gate_.load() == 1) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        return inner_->read_at(offset, buffer, len);
+    }
+    uint64_t size() const override { return inner_->size(); }
+
+private:
+    std::unique_ptr<block_source_c> inner_;
+    std::atomic<int>& gate_;  // 0 closed, 1 a read waits, 2 open
+};
+
+class gated_backend_c : public linux_backend_c {
+public:
+    explicit gated_backend_c(std::atomic<int>& gate) : gate_(gate) {}
+    std::unique_ptr<block_source_c> open_read(const std::string& path) override {
+        auto inner = linux_backend_c::open_read(path);
+        if (!inner) {
+            return nullptr;
+        }
+        return std::make_unique<gated_source_c>(std::move(inner), gate_);
+    }
+
+private:
+    std::atomic<int>& gate_;
+};
+
+TEST_F(ntfs_engine_test, a_stop_while_paused_ends_the_scan) {
+    const std::string image = fixture_path("ntfs/mixed.img");
+    static std::atomic<int> gate{0};
+    gate = 0;
+    set_platform(std::make_unique<gated_backend_c>(gate));
+    struct restore_s {
+        ~restore_s() { set_platform(nullptr); }
+    } restore;
+    ntfs_recovery_c engine;
+    engine.set_volume(volume_for(image));
+    engine.start();
+    for (int waited = 0; gate.load() != 1 && waited < 10000; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(gate.load(), 1) << "the walk never read its first batch";
+    engine.set_pause(1);
+    gate = 2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(engine.isRunning());  // paused, not finished
+    EXPECT_EQ(engine.scanned_count(), 1u);
+    engine.set_stop(stop_user);
+    ASSERT_TRUE(engine.wait(5000));
+    EXPECT_EQ(engine.is_stopped(), stop_user);
+    EXPECT_EQ(engine.scanned_count(), 1u);
 }
 
 }  // namespace
