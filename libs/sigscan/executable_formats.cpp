@@ -23,18 +23,27 @@ constexpr uint32_t elf_max_headers = 65535;
 constexpr size_t elf_header64_bytes = 64;
 constexpr uint16_t elf_max_entry_bytes = 256;
 
+// Where the fields sit in the 32-bit and the 64-bit layouts.
+struct elf_fields_s {
+    size_t phoff, shoff, ehsize, phentsize, phnum, shentsize, shnum;
+    uint16_t header_bytes, min_ph_entry, min_sh_entry;
+    size_t ph_offset, ph_file_size, sh_offset, sh_size;
+};
+constexpr elf_fields_s elf32_fields = {28, 32, 40, 42, 44, 46, 48, 52, 32, 40, 4, 16, 16, 20};
+constexpr elf_fields_s elf64_fields = {32, 40, 52, 54, 56, 58, 60, 64, 56, 64, 8, 32, 24, 32};
+constexpr size_t elf_sh_type_at = 4;
+constexpr uint8_t elf_magic[4] = {0x7F, 'E', 'L', 'F'};
+
 struct elf_layout_s {
     bool wide;
     bool little;
+    const elf_fields_s* fields;
     uint64_t phoff, shoff;
     uint16_t ehsize, phentsize, phnum, shentsize, shnum;
 };
 
 bool elf_parse(const uint8_t* p, size_t n, elf_layout_s& e) {
-    if (n < elf_header64_bytes || std::memcmp(p,
-                                              "\x7f"
-                                              "ELF",
-                                              4) != 0) {
+    if (n < elf_header64_bytes || std::memcmp(p, elf_magic, sizeof elf_magic) != 0) {
         return false;
     }
     uint8_t cls = p[elf_class_at];
@@ -45,6 +54,7 @@ bool elf_parse(const uint8_t* p, size_t n, elf_layout_s& e) {
     }
     e.wide = cls == elf_class64;
     e.little = data == elf_little;
+    e.fields = e.wide ? &elf64_fields : &elf32_fields;
     auto u16 = [&](size_t at) { return e.little ? le16(p + at) : be16(p + at); };
     auto u32 = [&](size_t at) { return e.little ? le32(p + at) : be32(p + at); };
     auto u64 = [&](size_t at) { return e.little ? le64(p + at) : be64(p + at); };
@@ -52,28 +62,18 @@ bool elf_parse(const uint8_t* p, size_t n, elf_layout_s& e) {
     if (type == 0 || type > 4) {
         return false;
     }
-    if (e.wide) {
-        e.phoff = u64(32);
-        e.shoff = u64(40);
-        e.ehsize = u16(52);
-        e.phentsize = u16(54);
-        e.phnum = u16(56);
-        e.shentsize = u16(58);
-        e.shnum = u16(60);
-    } else {
-        e.phoff = u32(28);
-        e.shoff = u32(32);
-        e.ehsize = u16(40);
-        e.phentsize = u16(42);
-        e.phnum = u16(44);
-        e.shentsize = u16(46);
-        e.shnum = u16(48);
-    }
-    uint16_t min_ph = e.wide ? 56 : 32;
-    uint16_t min_sh = e.wide ? 64 : 40;
-    return e.ehsize >= (e.wide ? 64 : 52) &&
-           (e.phnum == 0 || (e.phentsize >= min_ph && e.phentsize <= elf_max_entry_bytes)) &&
-           (e.shnum == 0 || (e.shentsize >= min_sh && e.shentsize <= elf_max_entry_bytes));
+    const elf_fields_s& f = *e.fields;
+    e.phoff = e.wide ? u64(f.phoff) : u32(f.phoff);
+    e.shoff = e.wide ? u64(f.shoff) : u32(f.shoff);
+    e.ehsize = u16(f.ehsize);
+    e.phentsize = u16(f.phentsize);
+    e.phnum = u16(f.phnum);
+    e.shentsize = u16(f.shentsize);
+    e.shnum = u16(f.shnum);
+    return e.ehsize >= f.header_bytes &&
+           (e.phnum == 0 ||
+            (e.phentsize >= f.min_ph_entry && e.phentsize <= elf_max_entry_bytes)) &&
+           (e.shnum == 0 || (e.shentsize >= f.min_sh_entry && e.shentsize <= elf_max_entry_bytes));
 }
 
 bool elf_probe(const uint8_t* p, size_t n) {
@@ -96,8 +96,10 @@ bool elf_carve(carve_view_c& view, carve_result_s& out) {
         if (e.phnum <= elf_max_headers && view.read(e.phoff, table.data(), table.size())) {
             for (uint16_t i = 0; i < e.phnum; ++i) {
                 const uint8_t* ph = table.data() + uint64_t{i} * e.phentsize;
-                uint64_t offset = e.wide ? u64(ph + 8) : u32(ph + 4);
-                uint64_t size = e.wide ? u64(ph + 32) : u32(ph + 16);
+                uint64_t offset =
+                    e.wide ? u64(ph + e.fields->ph_offset) : u32(ph + e.fields->ph_offset);
+                uint64_t size =
+                    e.wide ? u64(ph + e.fields->ph_file_size) : u32(ph + e.fields->ph_file_size);
                 end = std::max(end, offset + size);
             }
         }
@@ -108,11 +110,12 @@ bool elf_carve(carve_view_c& view, carve_result_s& out) {
         if (view.read(e.shoff, table.data(), table.size())) {
             for (uint16_t i = 0; i < e.shnum; ++i) {
                 const uint8_t* sh = table.data() + uint64_t{i} * e.shentsize;
-                if (u32(sh + 4) == elf_section_nobits) {
+                if (u32(sh + elf_sh_type_at) == elf_section_nobits) {
                     continue;
                 }
-                uint64_t offset = e.wide ? u64(sh + 24) : u32(sh + 16);
-                uint64_t size = e.wide ? u64(sh + 32) : u32(sh + 20);
+                uint64_t offset =
+                    e.wide ? u64(sh + e.fields->sh_offset) : u32(sh + e.fields->sh_offset);
+                uint64_t size = e.wide ? u64(sh + e.fields->sh_size) : u32(sh + e.fields->sh_size);
                 end = std::max(end, offset + size);
             }
         }
