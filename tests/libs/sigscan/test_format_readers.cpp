@@ -178,6 +178,62 @@ TEST_F(format_reader_test, compound_files_end_after_their_last_sector_and_are_to
     }
 }
 
+std::vector<uint8_t> rar5_archive() {
+    std::vector<uint8_t> out = text_bytes(std::string("Rar!\x1a\x07\x01\x00", 8));
+    auto block = [&out](std::vector<uint8_t> header, size_t data) {
+        out.insert(out.end(), {0xAA, 0xBB, 0xCC, 0xDD});  // CRC, not checked
+        out.push_back(static_cast<uint8_t>(header.size()));
+        out.insert(out.end(), header.begin(), header.end());
+        out.resize(out.size() + data, 0x42);
+    };
+    block({1, 0, 0}, 0);                                    // main header
+    block({2, 2, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 100);  // a file with 100 bytes
+    block({5, 0, 0}, 0);                                    // end of archive
+    return out;
+}
+
+std::vector<uint8_t> rar4_archive() {
+    std::vector<uint8_t> out = text_bytes(std::string("Rar!\x1a\x07\x00", 7));
+    out.insert(out.end(), {0x11, 0x22, 0x73, 0x00, 0x00, 13, 0, 0, 0, 0, 0, 0, 0});
+    std::vector<uint8_t> file(36, 0);
+    file[2] = 0x74;
+    file[4] = 0x80;  // a long block: the packed size follows
+    file[5] = 36;
+    file[7] = 50;  // packed size
+    out.insert(out.end(), file.begin(), file.end());
+    out.resize(out.size() + 50, 0x43);
+    out.insert(out.end(), {0x33, 0x44, 0x7B, 0x00, 0x40, 7, 0});
+    return out;
+}
+
+TEST_F(format_reader_test, rar_archives_end_after_their_end_block) {
+    for (const std::vector<uint8_t>& archive : {rar5_archive(), rar4_archive()}) {
+        std::vector<uint8_t> bytes = test_noise(8192, 11);
+        put(bytes, 1536, archive);
+        std::vector<test_find_s> finds = scan_bytes(bytes);
+        ASSERT_EQ(finds.size(), 1u);
+        EXPECT_EQ(finds[0].extension, "rar");
+        EXPECT_EQ(finds[0].size, archive.size());
+    }
+}
+
+TEST_F(format_reader_test, mpeg_program_stream_ends_at_its_end_code) {
+    std::vector<uint8_t> stream;
+    for (int pack = 0; pack < 3; ++pack) {
+        // An MPEG-2 pack header without stuffing, then one video packet of 200 bytes.
+        stream.insert(stream.end(), {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8});
+        stream.insert(stream.end(), {0, 0, 1, 0xE0, 0, 200});
+        stream.resize(stream.size() + 200, 0x55);
+    }
+    stream.insert(stream.end(), {0, 0, 1, 0xB9});
+    std::vector<uint8_t> bytes = test_noise(8192, 12);
+    put(bytes, 2560, stream);
+    std::vector<test_find_s> finds = scan_bytes(bytes);
+    ASSERT_EQ(finds.size(), 1u);
+    EXPECT_EQ(finds[0].extension, "mpg");
+    EXPECT_EQ(finds[0].size, stream.size());
+}
+
 TEST_F(format_reader_test, weak_headers_in_noise_are_not_reported) {
     std::vector<uint8_t> bytes = test_noise(64 * 1024, 5);
     const std::vector<std::vector<uint8_t>> weak = {{'B', 'M'},         {'M', 'Z'},
