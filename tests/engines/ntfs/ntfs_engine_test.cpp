@@ -249,10 +249,14 @@ TEST_F(ntfs_engine_test, a_stop_while_paused_ends_the_scan) {
     static std::atomic<int> gate{0};
     gate = 0;
     set_platform(std::make_unique<gated_backend_c>(gate));
-    struct restore_s {
-        ~restore_s() { set_platform(nullptr); }
-    } restore;
     ntfs_recovery_c engine;
+    // Runs before the engine's destructor waits for its thread.
+    struct restore_s {
+        ~restore_s() {
+            gate = 2;  // never leave a read waiting
+            set_platform(nullptr);
+        }
+    } restore;
     engine.set_volume(volume_for(image));
     engine.start();
     for (int waited = 0; gate.load() != 1 && waited < 10000; ++waited) {
