@@ -9,6 +9,7 @@ extern const format_reader_s gif_reader;
 extern const format_reader_s bmp_reader;
 extern const format_reader_s tiff_reader;
 extern const format_reader_s pnm_reader;
+extern const format_reader_s xcf_reader;
 extern const format_reader_s pdf_reader;
 extern const format_reader_s zip_reader;
 extern const format_reader_s ole_reader;

@@ -10,13 +10,13 @@ struct named_reader_s {
 };
 
 const named_reader_s readers[] = {
-    {"jpg", &jpeg_reader},      {"png", &png_reader},     {"gif", &gif_reader},
-    {"bmp", &bmp_reader},       {"tif", &tiff_reader},    {"pnm", &pnm_reader},
-    {"pdf", &pdf_reader},       {"zip", &zip_reader},     {"ole", &ole_reader},
-    {"sqlite", &sqlite_reader}, {"mp3", &mp3_reader},     {"riff", &riff_reader},
-    {"mp4", &mp4_reader},       {"ogg", &ogg_reader},     {"mpg", &mpeg_reader},
-    {"gz", &gzip_reader},       {"7z", &sevenzip_reader}, {"rar", &rar_reader},
-    {"elf", &elf_reader},       {"pe", &pe_reader},
+    {"jpg", &jpeg_reader},  {"png", &png_reader},       {"gif", &gif_reader},
+    {"bmp", &bmp_reader},   {"tif", &tiff_reader},      {"pnm", &pnm_reader},
+    {"xcf", &xcf_reader},   {"pdf", &pdf_reader},       {"zip", &zip_reader},
+    {"ole", &ole_reader},   {"sqlite", &sqlite_reader}, {"mp3", &mp3_reader},
+    {"riff", &riff_reader}, {"mp4", &mp4_reader},       {"ogg", &ogg_reader},
+    {"mpg", &mpeg_reader},  {"gz", &gzip_reader},       {"7z", &sevenzip_reader},
+    {"rar", &rar_reader},   {"elf", &elf_reader},       {"pe", &pe_reader},
 };
 
 }  // namespace

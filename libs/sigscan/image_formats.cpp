@@ -585,3 +585,177 @@ const format_reader_s gif_reader = {"gif", gif_probe, gif_carve};
 const format_reader_s bmp_reader = {"bmp", bmp_probe, bmp_carve};
 const format_reader_s tiff_reader = {"tif", tiff_probe, tiff_carve};
 const format_reader_s pnm_reader = {"pnm", pnm_probe, pnm_carve};
+
+namespace {
+
+// GIMP's XCF: a tree of headers linked by pointers. Tile data has no length of its own, but
+// the writer puts each level's "dummy" levels right after its tiles, so the furthest end of
+// any header is the end of the file; without them the last tile runs to the next file.
+constexpr size_t xcf_version_at = 9;
+constexpr uint64_t xcf_magic_bytes = 14;
+constexpr uint32_t xcf_wide_pointer_version = 11;
+constexpr uint32_t xcf_precision_version = 4;
+constexpr uint32_t xcf_max_side = 524288;
+constexpr size_t xcf_max_list = 1u << 20;
+constexpr size_t xcf_max_properties = 100000;
+
+struct xcf_walk_s {
+    carve_view_c& view;
+    bool wide = false;
+    uint64_t end = 0;
+    uint64_t last_tile = 0;
+    bool ok = true;
+
+    uint32_t u32(uint64_t at) {
+        uint8_t b[4];
+        if (!view.read(at, b, 4)) {
+            ok = false;
+            return 0;
+        }
+        end = std::max(end, at + 4);
+        return be32(b);
+    }
+    uint64_t pointer(uint64_t at) {
+        if (!wide) {
+            return u32(at);
+        }
+        uint8_t b[8];
+        if (!view.read(at, b, 8)) {
+            ok = false;
+            return 0;
+        }
+        end = std::max(end, at + 8);
+        return be64(b);
+    }
+    uint64_t pointer_bytes() const { return wide ? 8 : 4; }
+    // A zero-terminated pointer list at `at`; returns the offset after it.
+    uint64_t pointers(uint64_t at, std::vector<uint64_t>& out) {
+        for (size_t i = 0; ok && i < xcf_max_list; ++i, at += pointer_bytes()) {
+            uint64_t p = pointer(at);
+            if (p == 0) {
+                return at + pointer_bytes();
+            }
+            if (p >= view.limit()) {
+                ok = false;
+                break;
+            }
+            out.push_back(p);
+        }
+        ok = false;
+        return at;
+    }
+    // Properties up to the end marker; returns the offset after it.
+    uint64_t properties(uint64_t at) {
+        for (size_t i = 0; ok && i < xcf_max_properties; ++i) {
+            uint32_t type = u32(at);
+            uint32_t length = u32(at + 4);
+            at += 8;
+            if (!ok || length > view.limit()) {
+                ok = false;
+                break;
+            }
+            if (type == 0) {
+                return at;
+            }
+            at += length;
+            end = std::max(end, at);
+        }
+        ok = false;
+        return at;
+    }
+    void level(uint64_t at, bool first) {
+        std::vector<uint64_t> tiles;
+        pointers(at + 8, tiles);
+        if (first && !tiles.empty()) {
+            last_tile = std::max(last_tile, tiles.back());
+        }
+        for (uint64_t tile : tiles) {
+            end = std::max(end, tile);
+        }
+    }
+    void hierarchy(uint64_t at) {
+        std::vector<uint64_t> levels;
+        pointers(at + 12, levels);
+        for (size_t i = 0; ok && i < levels.size(); ++i) {
+            level(levels[i], i == 0);
+        }
+    }
+    // A layer (width, height, type, name, ...) or a channel (width, height, name, ...).
+    void drawable(uint64_t at, bool layer) {
+        uint64_t name_at = at + (layer ? 12 : 8);
+        uint32_t name_length = u32(name_at);
+        if (!ok || name_length > view.limit()) {
+            ok = false;
+            return;
+        }
+        uint64_t after = properties(name_at + 4 + name_length);
+        uint64_t hierarchy_at = pointer(after);
+        uint64_t mask_at = layer ? pointer(after + pointer_bytes()) : 0;
+        if (ok && hierarchy_at) {
+            hierarchy(hierarchy_at);
+        }
+        if (ok && mask_at) {
+            drawable(mask_at, false);
+        }
+    }
+};
+
+bool xcf_probe(const uint8_t* p, size_t n) {
+    return n >= xcf_magic_bytes && std::memcmp(p, "gimp xcf ", 9) == 0 &&
+           p[xcf_magic_bytes - 1] == 0;
+}
+
+bool xcf_carve(carve_view_c& view, carve_result_s& out) {
+    uint8_t head[xcf_magic_bytes + 12];
+    if (!view.read(0, head, sizeof head) || !xcf_probe(head, sizeof head)) {
+        return false;
+    }
+    uint32_t version = 0;
+    if (head[xcf_version_at] == 'v') {
+        for (size_t i = xcf_version_at + 1; i < xcf_magic_bytes - 1; ++i) {
+            if (!std::isdigit(head[i])) {
+                return false;
+            }
+            version = version * 10 + static_cast<uint32_t>(head[i] - '0');
+        }
+    } else if (std::memcmp(head + xcf_version_at, "file", 4) != 0) {
+        return false;
+    }
+    uint32_t width = be32(head + xcf_magic_bytes);
+    uint32_t height = be32(head + xcf_magic_bytes + 4);
+    uint32_t base_type = be32(head + xcf_magic_bytes + 8);
+    if (width == 0 || height == 0 || width > xcf_max_side || height > xcf_max_side ||
+        base_type > 2) {
+        return false;
+    }
+    xcf_walk_s walk{view};
+    walk.wide = version >= xcf_wide_pointer_version;
+    uint64_t at = xcf_magic_bytes + 12 + (version >= xcf_precision_version ? 4 : 0);
+    at = walk.properties(at);
+    std::vector<uint64_t> layers, channels;
+    at = walk.pointers(at, layers);
+    walk.pointers(at, channels);
+    for (uint64_t layer : layers) {
+        if (walk.ok && !view.stopped()) {
+            walk.drawable(layer, true);
+        }
+    }
+    for (uint64_t channel : channels) {
+        if (walk.ok && !view.stopped()) {
+            walk.drawable(channel, false);
+        }
+    }
+    if (walk.end <= xcf_magic_bytes + 12) {
+        return false;
+    }
+    // When the last tile is the furthest thing, its length is unknown: it ends where the
+    // next recognised file starts.
+    out.size = (walk.ok && walk.end > walk.last_tile)
+                   ? std::min(walk.end, view.limit())
+                   : sc_partial_end(view, std::max(walk.end, walk.last_tile) + 1, view.limit());
+    return true;
+}
+
+}  // namespace
+
+const format_reader_s xcf_reader = {"xcf", xcf_probe, xcf_carve};

@@ -36,8 +36,8 @@ const char default_text[] = R"(# Quarnel deep-scan file types.
 #                            boundaries where file systems place files (slower)
 #               off          known but not searched
 # A type may have several lines with different headers. Blank lines and text after "#" are
-# ignored. Built-in readers: jpg png gif bmp tif pnm pdf zip ole sqlite mp3 riff mp4 ogg mpg
-# gz 7z rar elf pe.
+# ignored. Built-in readers: jpg png gif bmp tif pnm xcf pdf zip ole sqlite mp3 riff mp4 ogg
+# mpg gz 7z rar elf pe.
 
 jpg     64M   ffd8ff
 png     64M   89504e470d0a1a0a
@@ -61,7 +61,7 @@ mpg     4G    000001ba
 pbm     64M   5034               format=pnm
 pgm     64M   5035               format=pnm
 ppm     64M   5036               format=pnm
-xcf     256M  67696d7020786366   # no reader: ends where the next file starts
+xcf     256M  67696d7020786366
 gz      4G    1f8b08
 7z      4G    377abcaf271c
 rar     4G    526172211a0700

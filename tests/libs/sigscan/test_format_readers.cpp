@@ -234,6 +234,44 @@ TEST_F(format_reader_test, mpeg_program_stream_ends_at_its_end_code) {
     EXPECT_EQ(finds[0].size, stream.size());
 }
 
+// A GIMP image with one 8x8 layer: one level of one tile, then a dummy level.
+std::vector<uint8_t> xcf_image() {
+    std::vector<uint8_t> out = text_bytes(std::string("gimp xcf v003\0", 14));
+    auto u32 = [&out](uint32_t v) {
+        std::vector<uint8_t> b = be32_bytes(v);
+        out.insert(out.end(), b.begin(), b.end());
+    };
+    u32(8), u32(8), u32(0);  // width, height, RGB
+    u32(0), u32(0);          // end of the image properties
+    uint32_t layer = static_cast<uint32_t>(out.size() + 12);
+    u32(layer), u32(0);              // layer list
+    u32(0);                          // channel list
+    u32(8), u32(8), u32(1), u32(6);  // the layer: size, type, name length
+    out.insert(out.end(), {'L', 'a', 'y', 'e', 'r', 0});
+    u32(0), u32(0);  // end of the layer properties
+    uint32_t hierarchy = static_cast<uint32_t>(out.size() + 8);
+    u32(hierarchy), u32(0);  // hierarchy, no mask
+    uint32_t level = hierarchy + 20;
+    uint32_t tile = level + 16;
+    uint32_t dummy = tile + 64;
+    u32(8), u32(8), u32(4), u32(level), u32(dummy);  // hierarchy with two levels
+    u32(0);
+    u32(8), u32(8), u32(tile), u32(0);  // the level and its one tile
+    out.resize(out.size() + 64, 0x77);  // tile data
+    u32(4), u32(4), u32(0);             // the dummy level
+    return out;
+}
+
+TEST_F(format_reader_test, xcf_ends_after_its_last_level) {
+    std::vector<uint8_t> bytes = test_noise(8192, 13);
+    std::vector<uint8_t> image = xcf_image();
+    put(bytes, 1024, image);
+    std::vector<test_find_s> finds = scan_bytes(bytes);
+    ASSERT_EQ(finds.size(), 1u);
+    EXPECT_EQ(finds[0].extension, "xcf");
+    EXPECT_EQ(finds[0].size, image.size());
+}
+
 TEST_F(format_reader_test, weak_headers_in_noise_are_not_reported) {
     std::vector<uint8_t> bytes = test_noise(64 * 1024, 5);
     const std::vector<std::vector<uint8_t>> weak = {{'B', 'M'},         {'M', 'Z'},
