@@ -335,3 +335,35 @@ TEST(CliScan, CtrlCStopsTheScanAndKeepsWhatWasFound) {
     code = read_file_bytes(dir + "/status.txt");
     EXPECT_EQ(std::string(code.begin(), code.end()), "130\n");
 }
+
+TEST(CliScan, EntriesWhoseChainMissesTheRootGoUnderOrphaned) {
+    // Folder A holds B and B holds a copy of A: A's record then names B as its parent, and
+    // the file in B never reaches the root.
+    fat_image_builder_c image(16, 5000, 1);
+    fat_image_builder_c::put_entry(image.root(), 0, "A          ", 0x10, 100, 0);
+    fat_image_builder_c::put_entry(image.cluster(100), 0, "B          ", 0x10, 101, 0);
+    fat_image_builder_c::put_entry(image.cluster(101), 0, "A          ", 0x10, 100, 0);
+    uint32_t slot = fat_image_builder_c::put_long_name(image.cluster(101), 1, u"kept name.txt",
+                                                       "KEPTNA~1TXT", true);
+    fat_image_builder_c::put_entry(image.cluster(101), slot, "KEPTNA~1TXT", 0x20, 200, 300);
+    fat_image_builder_c::mark_deleted(image.cluster(101), slot);
+    std::memset(image.cluster(200), 'k', 512);
+    std::string dir = scratch_dir("cli-orphans");
+    write_file_bytes(dir + "/loop.img", image.bytes());
+    cli_result_s result =
+        run_cli(quote(dir + "/loop.img") + " --json --recover " + quote(dir + "/out"));
+    ASSERT_EQ(result.status, 0) << result.err;
+    QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(result.out));
+    bool seen = false;
+    for (const QJsonValue& value : doc["entries"].toArray()) {
+        QJsonObject e = value.toObject();
+        if (e["name"].toString() == "kept name.txt") {
+            seen = true;
+            EXPECT_TRUE(e["orphaned"].toBool());
+            EXPECT_EQ(e["path"].toString(), "_orphaned/A/B/kept name.txt");
+        }
+    }
+    EXPECT_TRUE(seen) << result.out;
+    EXPECT_EQ(read_file_bytes(dir + "/out/_orphaned/A/B/kept name.txt"),
+              std::vector<uint8_t>(300, 'k'));
+}

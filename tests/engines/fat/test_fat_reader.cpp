@@ -219,6 +219,10 @@ TEST(FatFolder, LongNamesAndDeletedEntries) {
     root[start * 32 + 11] = 0x20;
     fat_image_builder_c::put_entry(root, slot, "INCOMP~1TXT", 0x20, 15, 100);
     fat_image_builder_c::mark_deleted(root, slot++);
+    // Deleted parts whose checksum gives a first byte no short name can start with.
+    slot = fat_image_builder_c::put_long_name(root, slot, u"Lower case.txt", "lOWERC~1TXT", true);
+    fat_image_builder_c::put_entry(root, slot, "LOWERC~1TXT", 0x20, 18, 100);
+    fat_image_builder_c::mark_deleted(root, slot++);
     // A live short name with lower-case flags and a GBK name.
     fat_image_builder_c::put_entry(root, slot, "README  TXT", 0x20, 16, 1);
     root[slot++ * 32 + 12] = 0x18;
@@ -230,7 +234,7 @@ TEST(FatFolder, LongNamesAndDeletedEntries) {
     for (const listed_s& entry : list_all(cursor)) {
         by_cluster[entry.cluster] = entry;
     }
-    ASSERT_EQ(by_cluster.size(), 9u);
+    ASSERT_EQ(by_cluster.size(), 10u);
     EXPECT_EQ(by_cluster[10].long_name, u"Quarterly report.pdf");
     EXPECT_EQ(by_cluster[10].attr & fat_attr_deleted, 0);
     EXPECT_EQ(by_cluster[11].long_name, u"Alpha beta.txt");
@@ -243,6 +247,8 @@ TEST(FatFolder, LongNamesAndDeletedEntries) {
     // Only part 1 is left: it looks complete, but the short name's extension needs a dot.
     EXPECT_EQ(by_cluster[15].long_name, u"") << utf8(by_cluster[15].long_name);
     EXPECT_EQ(by_cluster[15].short_name, u"#NCOMP~1.TXT");
+    EXPECT_EQ(by_cluster[18].long_name, u"");
+    EXPECT_EQ(by_cluster[18].short_name, u"#OWERC~1.TXT");
     EXPECT_EQ(by_cluster[16].short_name, u"readme.txt");
     EXPECT_EQ(by_cluster[17].short_name, u"\u4E2D\u6587.TXT");
 }
