@@ -186,7 +186,8 @@ int run_deep_scan(const scan_options_s& options) {
             engine.set_stop(stop_user);
         }
         if (show_progress) {
-            std::fprintf(stderr, "\rdeep scan: %5.1f%%", engine.get_progress() * 100);
+            std::fprintf(stderr, "\rdeep scan: %5.1f%%  %llu files", engine.get_progress() * 100,
+                         static_cast<unsigned long long>(engine.finds_so_far()));
         }
     }
     std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);

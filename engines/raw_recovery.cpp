@@ -61,6 +61,7 @@ void raw_recovery_c::reset() {
     by_extension_.clear();
     records_.clear();
     position_of_.clear();
+    finds_so_far_.store(0);
 }
 
 void raw_recovery_c::run() {
@@ -79,6 +80,7 @@ void raw_recovery_c::add_record(const char* extension, uint64_t start_offset, ui
     std::memcpy(record.extension, key.data(), std::min(key.size(), raw_record_extension_bytes));
     records_.push_back(record);
     by_extension_[key].push_back(record.index);
+    finds_so_far_.store(records_.size(), std::memory_order_relaxed);
 }
 
 const raw_record_s* raw_recovery_c::find_record(uint64_t id) const {
@@ -218,6 +220,7 @@ QString raw_recovery_c::load_result(const QString& path) {
         }
     }
     records_ = std::move(loaded);
+    finds_so_far_.store(records_.size());
     by_extension_ = std::move(groups);
     position_of_ = std::move(positions);
     device_path_ = device;

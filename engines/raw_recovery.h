@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -58,6 +59,9 @@ public:
         return by_extension_;
     }
     const QString& device_path() const { return device_path_; }
+    // Finds so far, safe to read from another thread while the scan runs (found_count stays
+    // 0 for this engine, as the scan page expects).
+    uint64_t finds_so_far() const { return finds_so_far_.load(std::memory_order_relaxed); }
     // The record whose index is `id`, or null.
     const raw_record_s* find_record(uint64_t id) const;
 
@@ -77,4 +81,5 @@ private:
     std::mutex device_lock_;
     std::unique_ptr<sc_device_s, void (*)(sc_handle)> device_{nullptr, sc_close};
     QString device_opened_for_;
+    std::atomic<uint64_t> finds_so_far_{0};
 };
