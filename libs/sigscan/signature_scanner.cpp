@@ -178,9 +178,10 @@ int signature_scanner_c::run() {
     block_inspector_fn inspector;
     if (!anywhere) {
         // The header test runs on the reading thread right after each piece is read.
-        inspector = [this, scratch = std::vector<size_t>()](const uint8_t* p, size_t n,
-                                                            uint64_t offset, uint64_t block_start,
-                                                            std::vector<uint32_t>& hits) mutable {
+        // Several reading threads share this function: each keeps its own scratch list.
+        inspector = [this](const uint8_t* p, size_t n, uint64_t offset, uint64_t block_start,
+                           std::vector<uint32_t>& hits) {
+            thread_local std::vector<size_t> scratch;
             inspect(p, n, offset, block_start, hits, scratch);
         };
     }

@@ -34,7 +34,8 @@ int sc_load_config(const char* path, std::string* message = nullptr);
 // Scans the volume, disk or image at `device_path` (as the platform layer resolves it).
 // Returns 0 when the whole device was read, 1 when stopped, -1 when it cannot be opened.
 int sc_scan(sc_control_s* control, const char* device_path);
-// The same over an open source (tests, or a caller that opened the device itself).
+// The same over an open source (tests, or a caller that opened the device itself). The
+// source is read from several threads at once, as the platform layer's sources allow.
 int sc_scan_source(sc_control_s* control, block_source_c& source);
 
 // Plain reading of a device for copying found files out.
