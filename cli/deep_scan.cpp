@@ -203,7 +203,8 @@ int run_deep_scan(const scan_options_s& options) {
     output.stopped = interrupted != 0;
     output.recover_dir = options.recover_dir;
     output.location = options.location;
-    int status = report_deep_result(engine, output);
+    // Saved before the copying starts, so that the result survives whatever happens then.
+    int save_status = 0;
     if (!options.save_path.isEmpty()) {
         if (engine.records().empty()) {
             std::fprintf(stderr, "quarnel-cli: nothing was found, so no result was saved\n");
@@ -212,8 +213,10 @@ int run_deep_scan(const scan_options_s& options) {
                          "quarnel-cli: cannot write %s (is the folder writable, and the device "
                          "path shorter than 256 bytes?)\n",
                          QFile::encodeName(options.save_path).constData());
-            status = 1;
+            save_status = 1;
         }
     }
+    int status = report_deep_result(engine, output);
+    status = status ? status : save_status;
     return status;
 }

@@ -24,8 +24,8 @@ bool carve_view_c::fill(uint64_t rel) {
     if (window_rel_ > rel) {  // start_ itself was not aligned and rel is near 0
         window_rel_ = 0;
     }
-    uint64_t wanted =
-        std::min<uint64_t>(fills_++ == 0 ? first_fill_bytes : window_bytes, limit_ - window_rel_);
+    size_t grown = first_fill_bytes << std::min<size_t>(2 * fills_++, 8);
+    uint64_t wanted = std::min<uint64_t>(std::min(grown, window_bytes), limit_ - window_rel_);
     size_t done = 0;
     size_t ask = static_cast<size_t>(wanted);
     while (done < wanted) {

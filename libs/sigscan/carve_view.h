@@ -47,7 +47,7 @@ public:
 
     static constexpr size_t window_bytes = 1u << 20;
     // Most candidates are small files or are rejected within their first bytes: the first
-    // read is short, the later ones fill the whole window.
+    // read is short and each later one four times longer, up to the whole window.
     static constexpr size_t first_fill_bytes = 64u << 10;
 
 private:
