@@ -139,10 +139,21 @@ std::string strip_slash(std::string path) {
     return path;
 }
 
-// A disk image named as SOURCE is registered like --image.
-void register_source_image(const std::string& source) {
+// A disk image named as SOURCE ("IMG", or "IMG@N" for its partition N) is registered like
+// --image.
+void register_source_image(std::string source) {
     struct stat info {};
-    if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::stat(source.c_str(), &info) != 0) {
+        size_t at = source.rfind('@');
+        if (at == std::string::npos) {
+            return;
+        }
+        source.resize(at);
+        if (::stat(source.c_str(), &info) != 0) {
+            return;
+        }
+    }
+    if (!S_ISREG(info.st_mode)) {
         return;
     }
     std::string absolute = real_path(source);

@@ -187,6 +187,10 @@ TEST(CliScan, FlatPutsEveryFileDirectlyIntoTheFolder) {
     EXPECT_EQ(files_under(out), expected);
     QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(result.out));
     EXPECT_EQ(doc["recovered"].toInteger(), qint64(std::size(fixture_files)));
+    // The partition can also be named the way 'volumes' prints it.
+    cli_result_s second = run_cli(quote(image + "@2"));
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.out.find("second partition.txt"), std::string::npos) << second.out;
 }
 
 TEST(CliScan, AVolumeWithoutDeletedFilesSuggestsADeepScan) {

@@ -355,3 +355,41 @@ TEST(FatTime, ConvertsLocalFatTimes) {
         EXPECT_EQ(fat_time_to_unix(c.date, c.time), c.seconds) << c.date;
     }
 }
+
+TEST(FatEngine, RandomDamageGivesAPartialResultNeverACrash) {
+    for (const char* fixture : {"fat/fat12.img", "fat/fat16.img"}) {
+        std::vector<uint8_t> clean = read_file_bytes(fixture_path(fixture));
+        ASSERT_GT(clean.size(), 1u << 20);
+        std::string dir = scratch_dir("fat-damage");
+        uint32_t seed = 12345;
+        auto next = [&seed] {
+            seed = seed * 1103515245 + 12345;
+            return seed >> 8;
+        };
+        for (int round = 0; round < 40; ++round) {
+            std::vector<uint8_t> bytes = clean;
+            // The boot sector is left alone from round 20 on, so that damage reaches the
+            // FAT and the folders of a volume that still mounts.
+            size_t from = round < 20 ? 0 : 512;
+            for (int hit = 0; hit < 300; ++hit) {
+                size_t at = from + next() % (256 * 1024 - from);
+                bytes[at] = uint8_t(next());
+            }
+            install_sector_drive(0, std::make_shared<memory_source_c>(bytes));
+            fat_recovery_c engine;
+            volume_item_s volume;
+            volume.volume_path = QStringLiteral("memory:0");
+            engine.set_volume(volume);
+            engine.start();
+            ASSERT_TRUE(engine.wait(60000)) << fixture << " round " << round;
+            int recovered = 0;
+            for (const auto& [key, record] : engine.records()) {
+                if (key != 0 && record.entry.size < (1u << 20) && recovered++ < 50) {
+                    engine.recover_file(key, QString::fromStdString(dir + "/out"));
+                }
+                std::wstring path;
+                engine.entry_path(key, path);
+            }
+        }
+    }
+}
