@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "platform/platform_backend.h"
 
 namespace {
@@ -27,9 +29,13 @@ uint64_t load_le(const uint8_t* data, size_t len, size_t at, size_t width) {
     return value;
 }
 
-uint64_t clamp_size(unsigned __int128 declared, size_t len) {
-    unsigned __int128 size = std::min<unsigned __int128>(declared, fuzz_max_volume_bytes);
-    return std::max<uint64_t>(static_cast<uint64_t>(size), len);
+// bytes_per_sector * sectors + extra, at least `len` and at most fuzz_max_volume_bytes.
+uint64_t volume_size(uint64_t bytes_per_sector, uint64_t sectors, uint64_t extra, size_t len) {
+    uint64_t size = fuzz_max_volume_bytes;
+    if (sectors == 0 || bytes_per_sector <= (fuzz_max_volume_bytes - extra) / sectors) {
+        size = bytes_per_sector * sectors + extra;
+    }
+    return std::max<uint64_t>(std::min(size, fuzz_max_volume_bytes), len);
 }
 
 class fuzz_backend_c : public platform_backend_c {
@@ -104,13 +110,13 @@ uint64_t fat_declared_bytes(const uint8_t* data, size_t len) {
     if (sectors == 0) {
         sectors = load_le(data, len, fat_total_sectors32_at, 4);
     }
-    return clamp_size(static_cast<unsigned __int128>(sector) * sectors, len);
+    return volume_size(sector, sectors, 0, len);
 }
 
 uint64_t ntfs_declared_bytes(const uint8_t* data, size_t len) {
     uint64_t sector = load_le(data, len, bpb_bytes_per_sector_at, 2);
     uint64_t sectors = load_le(data, len, ntfs_total_sectors_at, 8);
-    return clamp_size(static_cast<unsigned __int128>(sector) * sectors + sector, len);
+    return volume_size(sector, sectors, std::min(sector, fuzz_max_volume_bytes), len);
 }
 
 void serve_fuzz_disk(std::shared_ptr<block_source_c> source) {
@@ -119,8 +125,12 @@ void serve_fuzz_disk(std::shared_ptr<block_source_c> source) {
 
 const std::string& fuzz_scratch_dir() {
     static const std::string dir = [] {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quarnel-fuzz-XXXXXX").string();
+        // Recoveries create and remove a file per found entry: memory-backed is much faster.
+        std::error_code error;
+        const std::filesystem::path base = access("/dev/shm", W_OK) == 0
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path(error);
+        std::string pattern = (base / "quarnel-fuzz-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             std::abort();
         }
