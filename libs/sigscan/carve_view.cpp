@@ -10,6 +10,25 @@ namespace {
 
 constexpr uint64_t window_alignment = 4096;
 
+// First occurrence of `needle` in `hay`, or null. On noise the first byte is rare enough that
+// a memchr walk beats a general substring search.
+const uint8_t* find_bytes(const uint8_t* hay, size_t n, const uint8_t* needle, size_t m) {
+    if (m == 0 || n < m) {
+        return nullptr;
+    }
+    const uint8_t* end = hay + n - m + 1;
+    for (const uint8_t* at = hay; at < end; ++at) {
+        at = static_cast<const uint8_t*>(std::memchr(at, needle[0], static_cast<size_t>(end - at)));
+        if (!at) {
+            return nullptr;
+        }
+        if (std::memcmp(at + 1, needle + 1, m - 1) == 0) {
+            return at;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 carve_view_c::carve_view_c(block_source_c& source, uint64_t start, uint64_t limit,
@@ -135,11 +154,11 @@ uint64_t carve_view_c::find_last(const std::vector<uint8_t>& pattern, uint64_t f
         const uint8_t* base = p;
         size_t region = static_cast<size_t>(region_end - pos);
         for (size_t i = 0; i + m <= region;) {
-            const void* hit = memmem(base + i, region - i, pattern.data(), m);
+            const uint8_t* hit = find_bytes(base + i, region - i, pattern.data(), m);
             if (!hit) {
                 break;
             }
-            size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - base);
+            size_t at = static_cast<size_t>(hit - base);
             if (pos + at < to) {
                 last = pos + at;
             }
