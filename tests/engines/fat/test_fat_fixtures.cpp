@@ -124,8 +124,11 @@ TEST_P(FatFixture, RecoversEveryReachableDeletedFile) {
     clear_images();
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, FatFixture,
-                         testing::Values(std::make_pair("fat12.img", 0),
-                                         std::make_pair("fat16.img", 0),
-                                         std::make_pair("fat32.img", 0),
-                                         std::make_pair("disk.img", 1)));
+INSTANTIATE_TEST_SUITE_P(
+    Images, FatFixture,
+    testing::Values(std::make_pair("fat12.img", 0), std::make_pair("fat16.img", 0),
+                    std::make_pair("fat32.img", 0), std::make_pair("disk.img", 1)),
+    [](const testing::TestParamInfo<FatFixture::ParamType>& param) {
+        std::string name = param.param.first;
+        return name.substr(0, name.find('.')) + "_part" + std::to_string(param.param.second);
+    });
