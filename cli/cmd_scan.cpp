@@ -424,10 +424,10 @@ void run_engine(recovery_base_c& engine, const std::string& what) {
             print_progress(what, engine, false);
         }
     }
+    engine.set_progress(1.0);
     if (terminal) {
         print_progress(what, engine, true);
     }
-    engine.set_progress(1.0);
 }
 
 }  // namespace
