@@ -334,7 +334,7 @@ TEST(CliScan, CtrlCStopsTheScanAndKeepsWhatWasFound) {
     // A second Ctrl-C quits at once.
     ASSERT_EQ(run_command("cd " + quote(dir) + " && (" + quote(QUARNEL_CLI_PATH) +
                           " scan big.img --recover out > /dev/null 2>&1 & pid=$!; " +
-                          "sleep 0.3; kill -INT $pid; sleep 0.1; kill -INT $pid; wait $pid; " +
+                          "sleep 0.3; kill -INT $pid; sleep 0.05; kill -INT $pid; wait $pid; " +
                           "echo $? > status.txt)"),
               0);
     code = read_file_bytes(dir + "/status.txt");
