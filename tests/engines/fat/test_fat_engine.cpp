@@ -12,6 +12,7 @@
 #include "engines/fat/fat_time.h"
 #include "engines/fat/sector_access.h"
 #include "engines/fat_recovery.h"
+#include "engines/recovery_stop.h"
 #include "tests/engines/fat/fat_image_builder.h"
 #include "tests/support/fixture.h"
 
@@ -392,4 +393,39 @@ TEST(FatEngine, RandomDamageGivesAPartialResultNeverACrash) {
             }
         }
     }
+}
+
+TEST(FatEngine, ResetDropsTheResults) {
+    fat_image_builder_c image(12, 100);
+    fat_image_builder_c::put_entry(image.root(), 0, "ABC     TXT", 0x20, 5, 10);
+    fat_image_builder_c::mark_deleted(image.root(), 0);
+    fat_recovery_c engine;
+    scan(engine, image);
+    EXPECT_EQ(engine.found_count(), 1u);
+    engine.reset();
+    EXPECT_EQ(engine.found_count(), 0u);
+    EXPECT_EQ(engine.scanned_count(), 0u);
+    EXPECT_TRUE(engine.records().empty());
+    EXPECT_EQ(engine.recover_file(5, QStringLiteral("/nonexistent-dir/x")), -1);
+}
+
+TEST(NullEngine, EveryCallIsHarmless) {
+    recovery_stop_c engine;
+    engine.set_volume(volume_item_s{});
+    engine.set_progress(0.5);
+    engine.set_stop(stop_user);
+    engine.set_pause(1);
+    engine.reset();
+    EXPECT_EQ(engine.get_progress(), 0.0);
+    EXPECT_EQ(engine.is_stopped(), 1);
+    EXPECT_EQ(engine.is_paused(), 0);
+    EXPECT_EQ(engine.scanned_count(), 0u);
+    EXPECT_EQ(engine.found_count(), 0u);
+    std::string dir = scratch_dir("null-engine");
+    QString target = QString::fromStdString(dir + "/never");
+    EXPECT_EQ(engine.recover_file(7, target), 0);
+    EXPECT_FALSE(QFile::exists(target));
+    std::wstring path = L"kept";
+    EXPECT_EQ(engine.entry_path(7, path), 0);
+    EXPECT_EQ(path, L"kept");
 }
