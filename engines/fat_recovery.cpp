@@ -76,14 +76,23 @@ void fat_recovery_c::run() {
             f_attach(0, &reader_volume);
             trace("Start Fat Scan.\n");
             std::unordered_set<uint32_t> listed;
-            std::vector<pending_folder_s> pending;
-            // Folders are listed one at a time from an explicit stack, so nesting depth
+            pending_lists_s pending;
+            // Folders are listed one at a time from explicit stacks, so nesting depth
             // costs heap, not call stack.
             walk_folder(true, pending_folder_s{}, pending, listed);
-            while (!pending.empty() && stop_.load() == 0) {
-                pending_folder_s next = pending.back();
-                pending.pop_back();
-                walk_folder(false, next, pending, listed);
+            while (stop_.load() == 0 && !(pending.live.empty() && pending.deleted.empty())) {
+                std::vector<uint32_t>& from = pending.live.empty() ? pending.deleted : pending.live;
+                uint32_t key = from.back();
+                from.pop_back();
+                // The record may have been replaced since it was met: list what it is now.
+                auto found = record_map_.find(key);
+                if (found == record_map_.end() || !(found->second.entry.attr & fat_attr_folder)) {
+                    continue;
+                }
+                const fat_entry_s& entry = found->second.entry;
+                uint8_t inside =
+                    (entry.in_deleted_folder || (entry.attr & fat_attr_deleted)) ? 1 : 0;
+                walk_folder(false, pending_folder_s{key, inside}, pending, listed);
             }
         }
     }
@@ -93,8 +102,7 @@ void fat_recovery_c::run() {
     link_records();
 }
 
-int fat_recovery_c::walk_folder(bool root, const pending_folder_s& folder,
-                                std::vector<pending_folder_s>& pending,
+int fat_recovery_c::walk_folder(bool root, const pending_folder_s& folder, pending_lists_s& pending,
                                 std::unordered_set<uint32_t>& listed) {
     auto cursor = std::make_unique<folder_cursor_s>();
     fat_result opened = f_opendir(*cursor, "/");
@@ -150,8 +158,7 @@ int fat_recovery_c::walk_folder(bool root, const pending_folder_s& folder,
 }
 
 void fat_recovery_c::record_entry(const entry_info_s& info, const char16_t* long_name,
-                                  const pending_folder_s& folder,
-                                  std::vector<pending_folder_s>& pending) {
+                                  const pending_folder_s& folder, pending_lists_s& pending) {
     const char16_t* name = long_name[0] != 0 ? long_name : info.short_name;
     if (info.first_cluster == 0 || info.short_name[0] == u'.' || name[0] == 0) {
         return;
@@ -183,8 +190,7 @@ void fat_recovery_c::record_entry(const entry_info_s& info, const char16_t* long
     entry.name[length] = 0;
 
     if (keep_or_drop(entry) && (attr & fat_attr_folder)) {
-        uint8_t inside = (folder.inside_deleted || (attr & fat_attr_deleted)) ? 1 : 0;
-        pending.push_back(pending_folder_s{entry.entry_id, inside});
+        (attr & fat_attr_deleted ? pending.deleted : pending.live).push_back(entry.entry_id);
     }
 }
 

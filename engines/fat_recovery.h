@@ -53,18 +53,24 @@ protected:
 
 private:
     void trace(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-    // Lists one folder; its new sub-folders are added to `pending`. 0, or -1 when the
-    // folder cannot be opened.
     struct pending_folder_s {
         uint32_t cluster = 0;
         uint8_t inside_deleted = 0;
     };
-    int walk_folder(bool root, const pending_folder_s& folder,
-                    std::vector<pending_folder_s>& pending, std::unordered_set<uint32_t>& listed);
+    // Folders met but not yet listed. Live ones are listed first, so that a live folder
+    // whose first cluster once belonged to a deleted one is read as what it is now.
+    struct pending_lists_s {
+        std::vector<uint32_t> live;
+        std::vector<uint32_t> deleted;
+    };
+    // Lists one folder; its new sub-folders are added to `pending`. 0, or -1 when the
+    // folder cannot be opened.
+    int walk_folder(bool root, const pending_folder_s& folder, pending_lists_s& pending,
+                    std::unordered_set<uint32_t>& listed);
     // Applies the keep-or-drop rules; true when the key was new.
     bool keep_or_drop(const fat_entry_s& entry);
     void record_entry(const entry_info_s& info, const char16_t* long_name,
-                      const pending_folder_s& folder, std::vector<pending_folder_s>& pending);
+                      const pending_folder_s& folder, pending_lists_s& pending);
     void link_records();
 
     volume_item_s volume_;

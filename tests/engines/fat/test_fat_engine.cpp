@@ -429,3 +429,23 @@ TEST(NullEngine, EveryCallIsHarmless) {
     EXPECT_EQ(engine.entry_path(7, path), 0);
     EXPECT_EQ(path, L"kept");
 }
+
+TEST(FatEngine, AFolderWhoseClusterANewFolderTookIsReadAsTheNewOne) {
+    // The deleted folder OLD is met first; its first cluster now holds the live folder NEW,
+    // whose live file must not turn into a deleted one.
+    fat_image_builder_c image(16, 5000);
+    fat_image_builder_c::put_entry(image.root(), 0, "OLD        ", attr_dir, 70, 0);
+    fat_image_builder_c::mark_deleted(image.root(), 0);
+    fat_image_builder_c::put_entry(image.root(), 1, "NEW        ", attr_dir, 70, 0);
+    image.chain({70});
+    fat_image_builder_c::put_entry(image.cluster(70), 0, "LIVE    TXT", attr_file, 71, 10);
+    fat_image_builder_c::put_entry(image.cluster(70), 1, "GONE    TXT", attr_file, 72, 10);
+    fat_image_builder_c::mark_deleted(image.cluster(70), 1);
+    fat_recovery_c engine;
+    scan(engine, image);
+    EXPECT_EQ(name_of(record(engine, 70)), u"NEW");
+    EXPECT_EQ(record(engine, 71), nullptr);
+    ASSERT_NE(record(engine, 72), nullptr);
+    EXPECT_EQ(record(engine, 72)->in_deleted_folder, 0);
+    EXPECT_EQ(record(engine, 72)->parent_id, 70u);
+}
