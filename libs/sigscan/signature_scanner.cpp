@@ -158,13 +158,19 @@ void signature_scanner_c::inspect(const uint8_t* p, size_t n, uint64_t offset, u
         static_cast<size_t>((sc_sector_bytes - offset % sc_sector_bytes) % sc_sector_bytes);
     for (size_t i = first; i < n; i += sc_sector_bytes) {
         size_t available = n - i;
-        if (available < longest_header_) {
+        if (available < sc_sector_bytes) {
             hits.push_back(static_cast<uint32_t>(offset - block_start + i));  // decide later
             continue;
         }
-        match(p + i, std::min<size_t>(available, sc_sector_bytes), false, scratch);
-        if (!scratch.empty()) {
-            hits.push_back(static_cast<uint32_t>(offset - block_start + i));
+        // Header and cheap structure check here, so that long runs of a byte that starts a
+        // weak header (erased flash is all 0xFF) do not reach the carving thread.
+        match(p + i, sc_sector_bytes, false, scratch);
+        for (size_t index : scratch) {
+            const format_reader_s* reader = readers_[index];
+            if (!reader || !reader->probe || reader->probe(p + i, sc_sector_bytes)) {
+                hits.push_back(static_cast<uint32_t>(offset - block_start + i));
+                break;
+            }
         }
     }
 }

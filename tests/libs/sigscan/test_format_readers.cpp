@@ -272,6 +272,20 @@ TEST_F(format_reader_test, xcf_ends_after_its_last_level) {
     EXPECT_EQ(finds[0].size, image.size());
 }
 
+TEST_F(format_reader_test, erased_and_zeroed_areas_hold_nothing) {
+    std::vector<uint8_t> bytes(8u << 20, 0xFF);
+    std::fill(bytes.begin() + (4u << 20), bytes.end(), 0x00);
+    std::vector<uint8_t> gif = join({text_bytes("GIF89a"),
+                                     {1, 0, 1, 0, 0, 0, 0},
+                                     {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0},
+                                     {2, 2, 0x4C, 0x01, 0, 0x3B}});
+    put(bytes, 3u << 20, gif);
+    std::vector<test_find_s> finds = scan_bytes(bytes);
+    ASSERT_EQ(finds.size(), 1u);
+    EXPECT_EQ(finds[0].start, 3u << 20);
+    EXPECT_EQ(finds[0].size, gif.size());
+}
+
 TEST_F(format_reader_test, weak_headers_in_noise_are_not_reported) {
     std::vector<uint8_t> bytes = test_noise(64 * 1024, 5);
     const std::vector<std::vector<uint8_t>> weak = {{'B', 'M'},         {'M', 'Z'},
