@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, and nothing that is already there.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config qt6-base-dev libblkid-dev
-          libgtest-dev dosfstools mtools ntfs-3g fdisk util-linux gzip nasm)
+          libgtest-dev zlib1g-dev dosfstools mtools ntfs-3g fdisk util-linux gzip nasm)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
