@@ -26,6 +26,7 @@
 #include "cli/scan_options.h"
 #include "cli/scan_session.h"
 #include "discovery/volume_item.h"
+#include "engines/fat/fat_result.h"
 #include "engines/fat/sector_access.h"
 #include "engines/fat_recovery.h"
 #include "platform/platform_backend.h"
@@ -398,6 +399,25 @@ private:
     std::set<QString> claimed_;
 };
 
+// Why the FAT reader could not open a volume's root folder, for the user.
+const char* fat_open_failure(int32_t code) {
+    switch (code) {
+        case -1:
+            return "the volume could not be located on its disk";
+        case fat_disk_error:
+            return "a sector could not be read (a damaged medium?)";
+        case fat_not_ready:
+            return "the disk is gone or does not have 512-byte sectors";
+        case fat_no_file_system:
+            return "its boot sector describes no FAT volume this reader accepts (only 512-byte "
+                   "sectors are read)";
+        case fat_internal_error:
+            return "its root folder lies outside the volume";
+        default:
+            return "the reader failed";
+    }
+}
+
 void print_progress(const std::string& what, recovery_base_c& engine, bool done) {
     std::fprintf(stderr, "\r\033[KScanning %s: %3d%%  %llu entries read, %llu found", what.c_str(),
                  int(engine.get_progress() * 100.0 + 0.5),
@@ -528,10 +548,9 @@ int cmd_scan(const std::vector<std::string>& args) {
 
     if (auto* fat = dynamic_cast<fat_recovery_c*>(&engine); fat && fat->open_result() != 0) {
         std::fprintf(stderr,
-                     "quarnel-cli scan: no FAT file system could be read on '%s' (reader code "
-                     "%d). If this is a whole disk, scan one of its partitions; --deep finds "
-                     "files by their content.\n",
-                     volume.volume_path.c_str(), fat->open_result());
+                     "quarnel-cli scan: no FAT file system could be read on '%s': %s. "
+                     "--deep finds files by their content.\n",
+                     volume.volume_path.c_str(), fat_open_failure(fat->open_result()));
         return 1;
     }
 

@@ -116,6 +116,13 @@ TEST(CliScan, SourcesThatCannotBeScannedExitWithOne) {
     EXPECT_EQ(zeros.status, 1);
     EXPECT_NE(zeros.err.find("--deep"), std::string::npos) << zeros.err;
     EXPECT_TRUE(zeros.out.empty());
+    // A FAT volume with 1,024-byte sectors is named as such, and refused.
+    std::vector<uint8_t> bytes = read_file_bytes(fixture_path("fat/fat12.img"));
+    bytes[12] = 0x04;
+    write_file_bytes(dir + "/sector1k.img", bytes);
+    cli_result_s large = run_cli(quote(dir + "/sector1k.img"));
+    EXPECT_EQ(large.status, 1);
+    EXPECT_NE(large.err.find("512-byte sectors"), std::string::npos) << large.err;
 }
 
 TEST(CliScan, JsonListsEveryFoundEntryWithItsPath) {
