@@ -4,21 +4,9 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/deep_result.h"
 #include "engines/raw_recovery.h"
 #include "platform/platform_backend.h"
-
-// Shared with `scan --deep` (cli/deep_scan.cpp).
-struct deep_output_s {
-    std::string source;
-    bool json = false;
-    bool flat = false;
-    bool force = false;
-    bool stopped = false;
-    bool loaded = false;
-    QString recover_dir;
-    location_s location;
-};
-int report_deep_result(raw_recovery_c& engine, const deep_output_s& output);
 
 namespace {
 

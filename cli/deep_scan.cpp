@@ -10,23 +10,10 @@
 #include <csignal>
 #include <cstdio>
 
+#include "cli/deep_result.h"
 #include "cli/recover_target.h"
 #include "cli/scan_options.h"
 #include "engines/raw_recovery.h"
-
-// What to do with a deep-scan result once it is there.
-struct deep_output_s {
-    std::string source;  // as the user named it
-    bool json = false;
-    bool flat = false;
-    bool force = false;
-    bool stopped = false;
-    bool loaded = false;  // the result came from a ".sav" file
-    QString recover_dir;
-    location_s location;  // where the scanned bytes lie, for the target-folder check
-};
-
-int report_deep_result(raw_recovery_c& engine, const deep_output_s& output);
 
 namespace {
 
