@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,9 +27,7 @@
 #include "cli/scan_options.h"
 #include "cli/scan_session.h"
 #include "discovery/volume_item.h"
-#include "engines/fat/fat_result.h"
 #include "engines/fat/sector_access.h"
-#include "engines/fat_recovery.h"
 #include "platform/platform_backend.h"
 
 namespace {
@@ -399,25 +398,6 @@ private:
     std::set<QString> claimed_;
 };
 
-// Why the FAT reader could not open a volume's root folder, for the user.
-const char* fat_open_failure(int32_t code) {
-    switch (code) {
-        case -1:
-            return "the volume could not be located on its disk";
-        case fat_disk_error:
-            return "a sector could not be read (a damaged medium?)";
-        case fat_not_ready:
-            return "the disk is gone or does not have 512-byte sectors";
-        case fat_no_file_system:
-            return "its boot sector describes no FAT volume this reader accepts (only 512-byte "
-                   "sectors are read)";
-        case fat_internal_error:
-            return "its root folder lies outside the volume";
-        default:
-            return "the reader failed";
-    }
-}
-
 void print_progress(const std::string& what, recovery_base_c& engine, bool done) {
     std::fprintf(stderr, "\r\033[KScanning %s: %3d%%  %llu entries read, %llu found", what.c_str(),
                  int(engine.get_progress() * 100.0 + 0.5),
@@ -514,29 +494,25 @@ int cmd_scan(const std::vector<std::string>& args) {
 
     std::unique_ptr<scan_session_s> session;
     const std::string& fs = volume.file_system;
-    if (fs == "NTFS") {
+    // A volume nobody recognised may still be NTFS with a damaged boot sector: the reader
+    // falls back to the backup copy at the volume's end.
+    if (fs == "NTFS" || fs.empty()) {
         session = make_ntfs_session();
-        if (!session) {
-            std::fputs(
-                "quarnel-cli scan: NTFS volumes cannot be scanned by this build; "
-                "--deep finds files by their content instead.\n",
-                stderr);
-            return 1;
-        }
     } else if (fs.rfind("FAT", 0) == 0) {
         session = make_fat_session();
     } else {
         std::fprintf(stderr,
-                     "quarnel-cli scan: '%s' holds %s; deleted entries can be listed only on "
-                     "FAT12/16/32 and NTFS volumes. --deep finds files by their content on any "
-                     "volume.\n",
-                     volume.volume_path.c_str(),
-                     fs.empty() ? "no file system that could be recognised"
-                                : ("a " + fs + " file system").c_str());
+                     "quarnel-cli scan: '%s' holds a %s file system; deleted entries can be "
+                     "listed only on FAT12/16/32 and NTFS volumes. --deep finds files by their "
+                     "content on any volume.\n",
+                     volume.volume_path.c_str(), fs.c_str());
         return 1;
     }
     if (!session || !session->engine) {
-        std::fputs("quarnel-cli scan: this scan engine is not available\n", stderr);
+        std::fputs(
+            "quarnel-cli scan: this scan engine is not available; --deep finds files by "
+            "their content instead.\n",
+            stderr);
         return 1;
     }
 
@@ -546,11 +522,12 @@ int cmd_scan(const std::vector<std::string>& args) {
     run_engine(engine, volume.volume_path);
     bool stopped = engine.is_stopped() == stop_user;
 
-    if (auto* fat = dynamic_cast<fat_recovery_c*>(&engine); fat && fat->open_result() != 0) {
+    if (std::string why = session->open_error(); !why.empty()) {
         std::fprintf(stderr,
-                     "quarnel-cli scan: no FAT file system could be read on '%s': %s. "
-                     "--deep finds files by their content.\n",
-                     volume.volume_path.c_str(), fat_open_failure(fat->open_result()));
+                     "quarnel-cli scan: %s on '%s': %s. --deep finds files by their content.\n",
+                     fs.empty() ? "no FAT or NTFS file system could be read"
+                                : ("no " + fs + " file system could be read").c_str(),
+                     volume.volume_path.c_str(), why.c_str());
         return 1;
     }
 
@@ -579,7 +556,7 @@ int cmd_scan(const std::vector<std::string>& args) {
                 ++failed;
                 std::fprintf(stderr, "quarnel-cli scan: %s could not be recovered completely%s\n",
                              p.path.toUtf8().constData(),
-                             target.isEmpty() ? "" : " (the partial file is kept)");
+                             QFileInfo::exists(target) ? " (the partial file is kept)" : "");
             }
             targets[p.item] = target;
         }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engines/recovery_base.h"
@@ -25,6 +26,8 @@ struct scan_session_s {
     std::unique_ptr<recovery_base_c> engine;
     uint64_t root_id = 0;  // id of the root folder; items whose chain misses it are orphans
     std::function<std::vector<found_item_s>()> list;  // valid after the engine's run
+    // After the run: empty when the volume could be read, else why not, for the user.
+    std::function<std::string()> open_error;
 };
 
 // Each returns nullptr when that engine is not available in this build.

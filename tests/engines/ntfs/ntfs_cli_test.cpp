@@ -80,3 +80,24 @@ TEST(ntfs_cli, files_of_a_reused_folder_come_back_as_orphans) {
 }
 
 }  // namespace
+
+// A volume whose first sector was wiped is not recognised by its type, yet the scan reads it
+// through the backup boot sector at its end. A volume with no NTFS at all fails with 1.
+TEST(ntfs_cli, a_wiped_boot_sector_is_read_through_its_backup) {
+    const std::string image = fixture_path("ntfs/mixed.img");
+    std::vector<uint8_t> bytes = read_file_bytes(image);
+    std::fill(bytes.begin(), bytes.begin() + 512, 0);
+    write_file_bytes(image, bytes);
+    std::string listing;
+    EXPECT_EQ(run_command(std::string(QUARNEL_CLI_PATH) + " scan '" + image + "' 2>&1", &listing),
+              0)
+        << listing;
+    EXPECT_NE(listing.find("deleted"), std::string::npos) << listing;
+
+    std::fill(bytes.end() - 512, bytes.end(), 0);
+    write_file_bytes(image, bytes);
+    listing.clear();
+    EXPECT_EQ(run_command(std::string(QUARNEL_CLI_PATH) + " scan '" + image + "' 2>&1", &listing),
+              1);
+    EXPECT_NE(listing.find("backup copy"), std::string::npos) << listing;
+}
