@@ -254,20 +254,6 @@ int resolve_whole_disk(const std::string& source, location_s& out) {
     return 0;
 }
 
-volume_item_s to_volume_item(const volume_probe_s& v) {
-    volume_item_s item;
-    item.device_name = QString::fromStdString(v.device_name);
-    item.volume_path = QString::fromStdString(v.volume_path);
-    item.label = QString::fromStdString(v.label);
-    item.file_system = QString::fromStdString(v.file_system);
-    item.root_path = QString::fromStdString(v.root_path);
-    item.total_bytes = v.total_bytes;
-    item.free_bytes = v.free_bytes;
-    item.partition_number = v.partition_number;
-    item.disk_number = v.disk_number;
-    return item;
-}
-
 QString format_date(int64_t seconds) {
     if (seconds == 0) {
         return QStringLiteral("-");
@@ -518,7 +504,7 @@ int cmd_scan(const std::vector<std::string>& args) {
 
     open_sector_drives();
     recovery_base_c& engine = *session->engine;
-    engine.set_volume(to_volume_item(volume));
+    engine.set_volume(volume_item_from_probe(volume));
     run_engine(engine, volume.volume_path);
     bool stopped = engine.is_stopped() == stop_user;
 

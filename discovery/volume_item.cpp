@@ -6,6 +6,20 @@
 
 QList<volume_item_s> volume_list;
 
+volume_item_s volume_item_from_probe(const volume_probe_s& probe) {
+    volume_item_s item;
+    item.device_name = QString::fromStdString(probe.device_name);
+    item.volume_path = QString::fromStdString(probe.volume_path);
+    item.label = QString::fromStdString(probe.label);
+    item.file_system = QString::fromStdString(probe.file_system);
+    item.root_path = QString::fromStdString(probe.root_path);
+    item.total_bytes = probe.total_bytes;
+    item.free_bytes = probe.free_bytes;
+    item.partition_number = probe.partition_number;
+    item.disk_number = probe.disk_number;
+    return item;
+}
+
 int enumerate_volumes() {
     volume_list.clear();
     int status = 0;
@@ -18,17 +32,7 @@ int enumerate_volumes() {
         if (probe.partition_number < 0 || probe.disk_number < 0) {
             continue;
         }
-        volume_item_s item;
-        item.device_name = QString::fromStdString(probe.device_name);
-        item.volume_path = QString::fromStdString(probe.volume_path);
-        item.label = QString::fromStdString(probe.label);
-        item.file_system = QString::fromStdString(probe.file_system);
-        item.root_path = QString::fromStdString(probe.root_path);
-        item.total_bytes = probe.total_bytes;
-        item.free_bytes = probe.free_bytes;
-        item.partition_number = probe.partition_number;
-        item.disk_number = probe.disk_number;
-        items.push_back(item);
+        items.push_back(volume_item_from_probe(probe));
     }
     // Ascending by root path, compared by UTF-16 code units.
     std::stable_sort(

@@ -19,6 +19,10 @@ struct volume_item_s {
 };
 Q_DECLARE_METATYPE(volume_item_s)
 
+struct volume_probe_s;
+// The record of one volume as the platform layer found it.
+volume_item_s volume_item_from_probe(const volume_probe_s& probe);
+
 // Process-wide volume list; element 0 is the header row.
 extern QList<volume_item_s> volume_list;
 

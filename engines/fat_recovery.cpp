@@ -31,7 +31,7 @@ constexpr unsigned long pause_sleep_ms = 100;
 
 }  // namespace
 
-fat_recovery_c::fat_recovery_c(QObject* parent) : recovery_base_c(parent) {}
+fat_recovery_c::fat_recovery_c(QObject* parent) : scan_engine_c(parent) {}
 
 fat_recovery_c::~fat_recovery_c() {
     if (isRunning()) {
@@ -40,16 +40,8 @@ fat_recovery_c::~fat_recovery_c() {
     }
 }
 
-void fat_recovery_c::set_volume(const volume_item_s& volume) {
-    volume_ = volume;
-}
-
 void fat_recovery_c::reset() {
-    progress_.store(0.0);
-    pause_.store(0);
-    stop_.store(0);
-    scanned_.store(0);
-    found_.store(0);
+    reset_state();
     record_map_.clear();
 }
 

@@ -8,7 +8,7 @@
 
 #include "engines/fat_entry.h"
 #include "engines/file_record.h"
-#include "engines/recovery_base.h"
+#include "engines/scan_engine.h"
 
 struct entry_info_s;
 struct folder_cursor_s;
@@ -18,27 +18,18 @@ using fat_record_map = record_map_t<uint32_t, fat_entry_s>;
 
 // The scan engine of FAT12/16/32 volumes: walks the whole folder tree, deleted folders
 // included, and records every folder and every deleted file, one record per first cluster.
-class fat_recovery_c : public recovery_base_c {
+class fat_recovery_c : public scan_engine_c {
     Q_OBJECT
 public:
     explicit fat_recovery_c(QObject* parent = nullptr);
     ~fat_recovery_c() override;
 
-    void set_volume(const volume_item_s& volume) override;
-    double get_progress() override { return progress_.load(); }
-    void set_progress(double value) override { progress_.store(value); }
-    void set_stop(int32_t code) override { stop_.store(code); }
-    int32_t is_stopped() override { return stop_.load(); }
-    int32_t is_paused() override { return pause_.load(); }
-    void set_pause(int32_t flag) override { pause_.store(flag); }
-    uint64_t scanned_count() override { return scanned_.load(); }
     void reset() override;
     // Writes the record's data to `target`. 0 only when all `size` bytes were written;
     // -1 for an unknown id, a target that cannot be made, or a short read (the partial
     // file stays).
     int32_t recover_file(uint64_t id, const QString& target) override;
     int32_t entry_path(uint64_t id, std::wstring& out) override;
-    uint64_t found_count() override { return found_.load(); }
 
     // The results; read them only after the thread has finished.
     const fat_record_map& records() const { return record_map_; }
@@ -73,12 +64,6 @@ private:
                       const pending_folder_s& folder, pending_lists_s& pending);
     void link_records();
 
-    volume_item_s volume_;
-    std::atomic<double> progress_{0.0};
-    std::atomic<int32_t> pause_{0};
-    std::atomic<int32_t> stop_{0};
-    std::atomic<uint64_t> scanned_{0};
-    std::atomic<uint64_t> found_{0};
     fat_record_map record_map_;
     bool trace_ = true;
     std::atomic<int32_t> open_result_{-1};

@@ -16,7 +16,7 @@ constexpr unsigned long pause_step_ms = 100;
 
 }  // namespace
 
-ntfs_recovery_c::ntfs_recovery_c(QObject* parent) : recovery_base_c(parent) {
+ntfs_recovery_c::ntfs_recovery_c(QObject* parent) : scan_engine_c(parent) {
     reset();
 }
 
@@ -28,16 +28,8 @@ ntfs_recovery_c::~ntfs_recovery_c() {
     ntfs_scan_close(&context_);
 }
 
-void ntfs_recovery_c::set_volume(const volume_item_s& volume) {
-    volume_ = volume;
-}
-
 void ntfs_recovery_c::reset() {
-    progress_.store(0.0);
-    pause_.store(0);
-    stop_.store(0);
-    scanned_.store(0);
-    found_.store(0);
+    reset_state();
     record_map_.clear();
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engines/file_record.h"
-#include "engines/recovery_base.h"
+#include "engines/scan_engine.h"
 #include "libs/ntfs/ntfs_library.h"
 
 using ntfs_record_s = file_record_s<ntfs_entry_s>;
@@ -15,20 +15,12 @@ using ntfs_record_map = record_map_t<uint64_t, ntfs_entry_s>;
 
 // The scan engine of NTFS volumes: walks every file record through our NTFS library and
 // keeps every folder and every deleted entry, keyed by record number, linked into a tree.
-class ntfs_recovery_c : public recovery_base_c {
+class ntfs_recovery_c : public scan_engine_c {
     Q_OBJECT
 public:
     explicit ntfs_recovery_c(QObject* parent = nullptr);
     ~ntfs_recovery_c() override;
 
-    void set_volume(const volume_item_s& volume) override;
-    double get_progress() override { return progress_.load(); }
-    void set_progress(double value) override { progress_.store(value); }
-    void set_stop(int32_t code) override { stop_.store(code); }
-    int32_t is_stopped() override { return stop_.load(); }
-    int32_t is_paused() override { return pause_.load(); }
-    void set_pause(int32_t flag) override { pause_.store(flag); }
-    uint64_t scanned_count() override { return scanned_.load(); }
     void reset() override;
     // Writes the entry's data stream to `target` (replacing it). Returns the library's
     // result: 0, or a negative ntfs_err_* code; a failed target is kept only when some of
@@ -37,7 +29,6 @@ public:
     // root_path, then '/' and each folder name down to the entry. -1 when a folder of the
     // chain is missing or the chain loops (`out` then holds only the root path).
     int32_t entry_path(uint64_t id, std::wstring& out) override;
-    uint64_t found_count() override { return found_.load(); }
 
     // The results; read them only after the thread has finished.
     const ntfs_record_map& records() const { return record_map_; }
@@ -54,12 +45,6 @@ private:
     void link_records();
 
     ntfs_context_s context_;
-    volume_item_s volume_;
-    std::atomic<double> progress_{0.0};
-    std::atomic<int32_t> pause_{0};
-    std::atomic<int32_t> stop_{0};
-    std::atomic<uint64_t> scanned_{0};
-    std::atomic<uint64_t> found_{0};
     std::atomic<int32_t> open_result_{ntfs_err_no_volume};
     ntfs_record_map record_map_;
     std::mutex context_mutex_;  // the library context: recoveries and (re)opening
