@@ -384,6 +384,19 @@ private:
     std::set<QString> claimed_;
 };
 
+// A name read from the disk as it may go to a terminal: control characters (an escape
+// sequence could rewrite the screen) become "?".
+QByteArray printable(const QString& name) {
+    QString safe = name;
+    for (QChar& c : safe) {
+        char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0)) {
+            c = u'?';
+        }
+    }
+    return safe.toUtf8();
+}
+
 void print_progress(const std::string& what, recovery_base_c& engine, bool done) {
     std::fprintf(stderr, "\r\033[KScanning %s: %3d%%  %llu entries read, %llu found", what.c_str(),
                  int(engine.get_progress() * 100.0 + 0.5),
@@ -541,7 +554,7 @@ int cmd_scan(const std::vector<std::string>& args) {
             } else {
                 ++failed;
                 std::fprintf(stderr, "quarnel-cli scan: %s could not be recovered completely%s\n",
-                             p.path.toUtf8().constData(),
+                             printable(p.path).constData(),
                              QFileInfo::exists(target) ? " (the partial file is kept)" : "");
             }
             targets[p.item] = target;
@@ -599,7 +612,7 @@ int cmd_scan(const std::vector<std::string>& args) {
                         static_cast<unsigned long long>(item.size),
                         format_date(item.date1).toUtf8().constData(),
                         format_date(item.date2).toUtf8().constData(),
-                        static_cast<unsigned long long>(item.id), p.path.toUtf8().constData());
+                        static_cast<unsigned long long>(item.id), printable(p.path).constData());
         }
     }
     std::fflush(stdout);

@@ -141,6 +141,10 @@ void check_recovery(const std::string& image, const std::vector<std::string>& co
     const cli_run_s run = run_cli("scan " + shell_quote(image) + " --recover " + shell_quote(out) +
                                   (flat ? " --flat" : ""));
     EXPECT_EQ(run.status, 0) << run.err;
+    // The listing never passes a control character from the disk on to the terminal.
+    for (unsigned char c : run.out + run.err) {
+        EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\r') << "control byte " << int(c) << " printed";
+    }
 
     // Only the output folder itself was made in the base folder.
     for (const std::string& entry : entries_under(base)) {
