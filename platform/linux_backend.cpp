@@ -298,11 +298,9 @@ std::vector<volume_probe_s> linux_backend_c::volumes_of(const disk_probe_s& disk
     int fd = source->fd();
     std::vector<part_extent_s> parts = probe_partitions(fd, source->size());
     if (parts.empty()) {
+        // No table: the whole disk or image is one volume, even with no file system left
+        // (a wiped card is still worth a deep scan).
         fs_identity_s id = probe_file_system(fd, 0, source->size());
-        // A real disk without a table or file system holds no volume; an image is one.
-        if (id.type.empty() && !disk.is_image) {
-            return volumes;
-        }
         volume_probe_s v;
         v.device_name = disk.path;
         v.volume_path = disk.path;

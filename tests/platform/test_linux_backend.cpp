@@ -171,6 +171,20 @@ TEST_F(linux_backend, read_only_loop_device_is_a_disk_with_partition_nodes) {
     run_command("udevadm settle 2>/dev/null");
     std::vector<volume_probe_s> volumes = volumes_on(device);
     run_command("losetup -d " + device);
+
+    // A wiped disk (no table, no file system) is still one volume, for the deep scan.
+    std::string blank = scratch_dir("blank-loop") + "/blank.img";
+    ASSERT_EQ(run_command("truncate -s 4M '" + blank + "'"), 0);
+    std::string blank_device;
+    if (run_command("losetup -f --show -r '" + blank + "' 2>/dev/null", &blank_device) == 0 &&
+        !blank_device.empty()) {
+        blank_device.erase(blank_device.find_last_not_of('\n') + 1);
+        std::vector<volume_probe_s> wiped = volumes_on(blank_device);
+        run_command("losetup -d " + blank_device);
+        ASSERT_EQ(wiped.size(), 1u);
+        EXPECT_EQ(wiped[0].file_system, "");
+        EXPECT_EQ(wiped[0].volume_path, blank_device);
+    }
     ASSERT_EQ(volumes.size(), 2u);
     EXPECT_EQ(volumes[1].file_system, "NTFS");
     // With partition scanning the kernel made nodes; without, the IMAGE@N form stands in.
