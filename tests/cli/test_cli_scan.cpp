@@ -11,6 +11,7 @@
 
 #include "tests/engines/fat/fat_image_builder.h"
 #include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -278,6 +279,7 @@ TEST(CliScan, RefusesATargetOnTheScannedVolume) {
                           std::to_string(22528 * 512) + " " + image + " 12288 >/dev/null 2>&1" +
                           " && mkdir " + mnt),
               0);
+    const loop_lock_c loop_lock;  // held until the umount below frees the device
     if (run_command("mount -o loop,offset=" + std::to_string(22528 * 512) + " " + image + " " +
                     mnt + " 2>/dev/null") != 0) {
         GTEST_SKIP() << "loop devices cannot be mounted here";

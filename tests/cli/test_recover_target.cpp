@@ -8,6 +8,7 @@
 
 #include "cli/recover_target.h"
 #include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
 
 TEST(SafeFileName, KeepsNamesInsideTheTargetFolder) {
     struct case_s {
@@ -89,6 +90,7 @@ TEST(CheckTargetDir, AFolderOnTheScannedImageIsRefused) {
     ASSERT_EQ(run_command("truncate -s 9M " + image + " && mkfs.ext2 -q -F -E offset=1048576 " +
                           image + " 8192 >/dev/null 2>&1 && mkdir " + mount_point),
               0);
+    const loop_lock_c loop_lock;  // held until the umount below frees the device
     if (run_command("mount -o loop,offset=1048576 " + image + " " + mount_point + " 2>/dev/null") !=
         0) {
         GTEST_SKIP() << "loop devices cannot be mounted here";

@@ -4,14 +4,6 @@
 
 #include "tests/support/fixture.h"
 
-std::string shell_quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
 std::string partition_image_tools_missing() {
     for (const char* tool : {"mkntfs", "mkfs.fat", "sfdisk", "blkid"}) {
         if (!have_program(tool)) {

@@ -21,5 +21,3 @@ std::string blkid_type_at(const std::string& path, uint64_t offset);
 
 // SHA-256 of the image from byte 512 to its end: everything but the first sector.
 std::string tail_sha256(const std::string& path);
-
-std::string shell_quote(const std::string& text);

@@ -15,6 +15,7 @@
 #include "tests/partitions/partition_images.h"
 #include "tests/partitions/synthetic_disk.h"
 #include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace fs = std::filesystem;
 
@@ -256,11 +257,11 @@ TEST_F(partition_repair_image, block_device_in_use_is_refused_then_repaired) {
         GTEST_SKIP() << "needs root and losetup to attach the image to a loop device";
     }
     make(false);
-    std::string loop;
-    if (run_command("losetup -f --show " + shell_quote(image_), &loop) != 0 || loop.empty()) {
+    loop_device_c device(image_, {.read_only = false});
+    if (device.path().empty()) {
         GTEST_SKIP() << "no loop device available";
     }
-    loop.pop_back();
+    const std::string loop = device.path();
     std::string before = file_sha256(image_);
     partition_repair_c on_file;
     EXPECT_EQ(search_and_repair(on_file), -1);  // the image behind a loop device
@@ -283,7 +284,7 @@ TEST_F(partition_repair_image, block_device_in_use_is_refused_then_repaired) {
 
     // Released: the repair writes through the block device and has the kernel re-read it.
     EXPECT_EQ(on_device.write_partition_table(), 0) << on_device.last_repair().message;
-    run_command("losetup -d " + loop);
+    device.detach();
     QJsonArray parts = sfdisk_table(image_)["partitiontable"].toObject()["partitions"].toArray();
     EXPECT_EQ(parts.size(), 3);
 }

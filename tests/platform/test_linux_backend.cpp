@@ -9,6 +9,7 @@
 #include "platform/file_source.h"
 #include "platform/platform_backend.h"
 #include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -162,25 +163,23 @@ TEST_F(linux_backend, read_only_loop_device_is_a_disk_with_partition_nodes) {
         GTEST_SKIP() << "loop devices need root and losetup";
     }
     std::string image = demo_image();
-    std::string device;
-    if (run_command("losetup -f --show -r -P '" + image + "' 2>/dev/null", &device) != 0 ||
-        device.empty()) {
+    loop_device_c loop(image, {.read_only = true, .partition_scan = true});
+    if (loop.path().empty()) {
         GTEST_SKIP() << "no loop device could be set up here";
     }
-    device.erase(device.find_last_not_of('\n') + 1);
+    const std::string device = loop.path();
     run_command("udevadm settle 2>/dev/null");
     std::vector<volume_probe_s> volumes = volumes_on(device);
-    run_command("losetup -d " + device);
+    loop.detach();
 
     // A wiped disk (no table, no file system) is still one volume, for the deep scan.
     std::string blank = scratch_dir("blank-loop") + "/blank.img";
     ASSERT_EQ(run_command("truncate -s 4M '" + blank + "'"), 0);
-    std::string blank_device;
-    if (run_command("losetup -f --show -r '" + blank + "' 2>/dev/null", &blank_device) == 0 &&
-        !blank_device.empty()) {
-        blank_device.erase(blank_device.find_last_not_of('\n') + 1);
+    loop_device_c blank_loop(blank);
+    if (!blank_loop.path().empty()) {
+        const std::string blank_device = blank_loop.path();
         std::vector<volume_probe_s> wiped = volumes_on(blank_device);
-        run_command("losetup -d " + blank_device);
+        blank_loop.detach();
         ASSERT_EQ(wiped.size(), 1u);
         EXPECT_EQ(wiped[0].file_system, "");
         EXPECT_EQ(wiped[0].volume_path, blank_device);

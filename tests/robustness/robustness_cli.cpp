@@ -5,14 +5,6 @@
 
 #include "tests/support/fixture.h"
 
-std::string shell_quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
 cli_run_s run_cli(const std::string& arguments) {
     static int counter = 0;
     const std::string err_file =

@@ -14,8 +14,5 @@ struct cli_run_s {
 // Runs `quarnel-cli ARGUMENTS` (arguments already quoted) with no input.
 cli_run_s run_cli(const std::string& arguments);
 
-// `text` in single quotes for the shell.
-std::string shell_quote(const std::string& text);
-
 // Every entry below `dir` (files, folders, links), as paths relative to it.
 std::set<std::string> entries_under(const std::string& dir);

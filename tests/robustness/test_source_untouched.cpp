@@ -10,6 +10,7 @@
 
 #include "tests/robustness/robustness_cli.h"
 #include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -85,29 +86,6 @@ TEST_P(source_untouched, read_only_image_file) {
     EXPECT_EQ(file_sha256(image), before) << c.fixture << " was changed";
     EXPECT_EQ(modified_ns(image), mtime) << c.fixture << " was written to";
 }
-
-// A loop device attached read-only for the life of the test.
-class loop_device_c {
-public:
-    explicit loop_device_c(const std::string& image) {
-        std::string out;
-        if (run_command("losetup -r -f --show " + shell_quote(image) + " 2>/dev/null", &out) == 0 &&
-            !out.empty()) {
-            path_ = out.substr(0, out.find('\n'));
-        }
-    }
-    ~loop_device_c() {
-        if (!path_.empty()) {
-            run_command("losetup -d " + shell_quote(path_));
-        }
-    }
-    loop_device_c(const loop_device_c&) = delete;
-    loop_device_c& operator=(const loop_device_c&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 TEST_P(source_untouched, read_only_loop_device) {
     if (!running_as_root()) {

@@ -12,8 +12,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string shell_quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -25,6 +23,8 @@ std::string shell_quote(const std::string& text) {
     }
     return quoted + "'";
 }
+
+namespace {
 
 std::string scratch_root() {
     static const std::string root = [] {

@@ -11,6 +11,9 @@ std::string fixture_path(const std::string& name);
 // A fresh empty folder for one test, removed by the test's end or left for a post-mortem.
 std::string scratch_dir(const std::string& hint);
 
+// `text` in single quotes for the shell.
+std::string shell_quote(const std::string& text);
+
 // Runs a shell command; returns its exit status and fills `out` with its standard output.
 int run_command(const std::string& command, std::string* out = nullptr);
 
