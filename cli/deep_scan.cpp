@@ -7,8 +7,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 #include "cli/deep_result.h"
 #include "cli/recover_target.h"
@@ -18,6 +20,8 @@
 namespace {
 
 constexpr unsigned long progress_poll_ms = 200;
+// While finds are written during the scan, new ones are picked up this often.
+constexpr unsigned long write_poll_ms = 5;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -31,56 +35,74 @@ QString found_name(const raw_record_s& record) {
                              raw_record_extension(record).c_str());
 }
 
-// Writes every find into `dir` (one folder per extension unless flat). Returns the number
-// that failed; `paths` gets the target of each record index that was written.
-size_t recover_all(raw_recovery_c& engine, const deep_output_s& output,
-                   std::map<uint64_t, QString>& paths) {
-    size_t failed = 0;
-    for (const auto& [extension, indexes] : engine.by_extension()) {
-        QString dir = output.recover_dir;
-        if (!output.flat) {
-            dir += u'/' + safe_file_name(QString::fromUtf8(extension.c_str()));
+QString found_folder(const deep_output_s& output, const std::string& extension) {
+    return output.flat
+               ? output.recover_dir
+               : output.recover_dir + u'/' + safe_file_name(QString::fromUtf8(extension.c_str()));
+}
+
+// Whether the finds may be written into the output folder; says why not.
+bool folder_allowed(const deep_output_s& output, bool quiet) {
+    std::string why;
+    if (!output.force &&
+        check_target_dir(output.recover_dir, output.location.disk_path,
+                         output.location.start_offset, output.location.length, why) != 0) {
+        if (!quiet) {
+            std::fprintf(stderr, "quarnel-cli: %s\n", why.c_str());
         }
-        if (!QDir().mkpath(dir)) {
-            std::fprintf(stderr, "quarnel-cli: cannot create the folder %s\n",
-                         QFile::encodeName(dir).constData());
-            failed += indexes.size();
-            continue;
-        }
-        for (uint64_t index : indexes) {
-            const raw_record_s* record = engine.find_record(index);
-            if (!record) {
-                ++failed;
-                continue;
-            }
-            QString target = unique_target_path(dir, safe_file_name(found_name(*record)));
-            if (engine.recover_file(index, target) != 0) {
-                std::fprintf(stderr, "quarnel-cli: could not recover %s completely\n",
-                             QFile::encodeName(target).constData());
-                ++failed;
-                continue;
-            }
-            paths[index] = target;
-        }
+        return false;
     }
-    return failed;
+    return true;
 }
 
 }  // namespace
 
-int report_deep_result(raw_recovery_c& engine, const deep_output_s& output) {
-    std::map<uint64_t, QString> paths;
-    size_t failed = 0;
+void recover_deep_find(raw_recovery_c& engine, const deep_output_s& output,
+                       const raw_record_s& record, deep_written_s& written) {
+    const std::string extension = raw_record_extension(record);
+    const QString dir = found_folder(output, extension);
+    auto folder = written.folders.find(extension);
+    if (folder == written.folders.end()) {
+        bool made = QDir().mkpath(dir);
+        if (!made) {
+            std::fprintf(stderr, "quarnel-cli: cannot create the folder %s\n",
+                         QFile::encodeName(dir).constData());
+        }
+        folder = written.folders.emplace(extension, made).first;
+    }
+    if (!folder->second) {
+        ++written.failed;
+        return;
+    }
+    QString target = unique_target_path(dir, safe_file_name(found_name(record)));
+    if (engine.recover_record(record, target) != 0) {
+        std::fprintf(stderr, "quarnel-cli: could not recover %s completely\n",
+                     QFile::encodeName(target).constData());
+        ++written.failed;
+        return;
+    }
+    written.paths[record.index] = target;
+}
+
+int report_deep_result(raw_recovery_c& engine, const deep_output_s& output,
+                       deep_written_s written) {
     if (!output.recover_dir.isEmpty()) {
-        std::string why;
-        if (!output.force &&
-            check_target_dir(output.recover_dir, output.location.disk_path,
-                             output.location.start_offset, output.location.length, why) != 0) {
-            std::fprintf(stderr, "quarnel-cli: %s\n", why.c_str());
+        if (!written.folder_checked && !folder_allowed(output, false)) {
             return 1;
         }
-        failed = recover_all(engine, output, paths);
+        for (const auto& [extension, indexes] : engine.by_extension()) {
+            for (uint64_t index : indexes) {
+                const raw_record_s* record = engine.find_record(index);
+                if (!record) {
+                    ++written.failed;
+                } else if (!written.paths.count(index)) {
+                    recover_deep_find(engine, output, *record, written);
+                }
+            }
+        }
     }
+    const std::map<uint64_t, QString>& paths = written.paths;
+    const size_t failed = written.failed;
     if (output.json) {
         QJsonArray files;
         QJsonObject counts;
@@ -97,8 +119,8 @@ int report_deep_result(raw_recovery_c& engine, const deep_output_s& output) {
                 o["extension"] = QString::fromUtf8(raw_record_extension(*record).c_str());
                 o["offset"] = static_cast<qint64>(record->start_offset);
                 o["size"] = static_cast<qint64>(record->size);
-                if (paths.count(index)) {
-                    o["recovered"] = paths[index];
+                if (auto path = paths.find(index); path != paths.end()) {
+                    o["recovered"] = path->second;
                 }
                 files.append(o);
             }
@@ -164,15 +186,40 @@ int run_deep_scan(const scan_options_s& options) {
         sc_close(probe);
     }
 
+    deep_output_s output;
+    output.source = options.source;
+    output.json = options.json;
+    output.flat = options.flat;
+    output.force = options.force;
+    output.recover_dir = options.recover_dir;
+    output.location = options.location;
+    // Finds are written while the scan reads on, so that the copying overlaps the reading.
+    // When the folder may not be used, the report after the scan says why.
+    deep_written_s written;
+    written.folder_checked = !output.recover_dir.isEmpty() && folder_allowed(output, true);
+    std::vector<raw_record_s> fresh;
+    size_t taken = 0;
+
     interrupted = 0;
     auto previous = std::signal(SIGINT, on_interrupt);
     bool show_progress = !options.json && isatty(STDERR_FILENO);
+    auto last_progress = std::chrono::steady_clock::now();
     engine.start();
-    while (!engine.wait(progress_poll_ms)) {
+    while (!engine.wait(written.folder_checked ? write_poll_ms : progress_poll_ms)) {
         if (interrupted) {
             engine.set_stop(stop_user);
         }
-        if (show_progress) {
+        if (written.folder_checked) {
+            fresh.clear();
+            engine.copy_records(taken, fresh);
+            taken += fresh.size();
+            for (const raw_record_s& record : fresh) {
+                recover_deep_find(engine, output, record, written);
+            }
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (show_progress && now - last_progress >= std::chrono::milliseconds(progress_poll_ms)) {
+            last_progress = now;
             std::fprintf(stderr, "\rdeep scan: %5.1f%%  %llu files", engine.get_progress() * 100,
                          static_cast<unsigned long long>(engine.finds_so_far()));
         }
@@ -181,16 +228,9 @@ int run_deep_scan(const scan_options_s& options) {
     if (show_progress) {
         std::fprintf(stderr, "\r%40s\r", "");
     }
-
-    deep_output_s output;
-    output.source = options.source;
-    output.json = options.json;
-    output.flat = options.flat;
-    output.force = options.force;
     output.stopped = interrupted != 0;
-    output.recover_dir = options.recover_dir;
-    output.location = options.location;
-    // Saved before the copying starts, so that the result survives whatever happens then.
+
+    // Saved before the rest of the copying, so that the result survives whatever happens then.
     int save_status = 0;
     if (!options.save_path.isEmpty()) {
         if (engine.records().empty()) {
@@ -203,7 +243,7 @@ int run_deep_scan(const scan_options_s& options) {
             save_status = 1;
         }
     }
-    int status = report_deep_result(engine, output);
+    int status = report_deep_result(engine, output, std::move(written));
     status = status ? status : save_status;
     return status;
 }

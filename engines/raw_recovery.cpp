@@ -10,11 +10,17 @@
 
 namespace {
 
-// Each copy step reads this much from the device.
-constexpr int copy_piece_bytes = 8192;
+// Each copy step reads at most this much from the device and writes it in one call: most
+// finds are copied in one read and one write.
+constexpr uint64_t copy_piece_bytes = 1u << 20;
 constexpr uint64_t sector_bytes = 512;
 // Records are read from a ".sav" file in batches of this many.
 constexpr qint64 load_batch_records = 65536;
+
+// Bytes of whole sectors that hold `bytes` bytes, for `bytes` far below the 64-bit limit.
+uint64_t whole_sectors(uint64_t bytes) {
+    return (bytes + sector_bytes - 1) / sector_bytes * sector_bytes;
+}
 
 void raw_found_callback(void* user, const char* extension, uint64_t start, uint64_t size) {
     static_cast<raw_recovery_c*>(user)->add_record(extension, start, size);
@@ -59,7 +65,10 @@ void raw_recovery_c::set_pause(int32_t flag) {
 void raw_recovery_c::reset() {
     sc_control_clear(control_);
     by_extension_.clear();
-    records_.clear();
+    {
+        std::lock_guard<std::mutex> hold(records_lock_);
+        records_.clear();
+    }
     position_of_.clear();
     finds_so_far_.store(0);
 }
@@ -78,9 +87,19 @@ void raw_recovery_c::add_record(const char* extension, uint64_t start_offset, ui
     record.size = size;
     std::string key = extension ? extension : "";
     std::memcpy(record.extension, key.data(), std::min(key.size(), raw_record_extension_bytes));
-    records_.push_back(record);
+    {
+        std::lock_guard<std::mutex> hold(records_lock_);
+        records_.push_back(record);
+    }
     by_extension_[key].push_back(record.index);
     finds_so_far_.store(records_.size(), std::memory_order_relaxed);
+}
+
+void raw_recovery_c::copy_records(size_t from, std::vector<raw_record_s>& out) const {
+    std::lock_guard<std::mutex> hold(records_lock_);
+    if (from < records_.size()) {
+        out.insert(out.end(), records_.begin() + static_cast<std::ptrdiff_t>(from), records_.end());
+    }
 }
 
 const raw_record_s* raw_recovery_c::find_record(uint64_t id) const {
@@ -96,6 +115,10 @@ int32_t raw_recovery_c::recover_file(uint64_t id, const QString& target) {
     if (!record) {
         return -1;
     }
+    return recover_record(*record, target);
+}
+
+int32_t raw_recovery_c::recover_record(const raw_record_s& record, const QString& target) {
     std::lock_guard<std::mutex> hold(device_lock_);
     if (!device_ || device_opened_for_ != device_path_) {
         device_.reset(sc_open(QFile::encodeName(device_path_).constData()));
@@ -105,19 +128,26 @@ int32_t raw_recovery_c::recover_file(uint64_t id, const QString& target) {
         return -1;
     }
     // Read from the sector that holds the first byte, and drop what lies before it.
-    uint64_t aligned = record->start_offset / sector_bytes * sector_bytes;
-    uint64_t skip = record->start_offset - aligned;
+    uint64_t aligned = record.start_offset / sector_bytes * sector_bytes;
+    uint64_t skip = record.start_offset - aligned;
     if (sc_seek(device_.get(), aligned, 0) < 0) {
         return -1;
     }
     QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         return -1;
     }
-    char buffer[copy_piece_bytes];
-    uint64_t left = record->size;
+    // Sized to the file (whole sectors), so that small finds need no large buffer.
+    const uint64_t piece =
+        record.size >= copy_piece_bytes ? copy_piece_bytes : whole_sectors(skip + record.size);
+    if (copy_buffer_.size() < piece) {
+        copy_buffer_.resize(static_cast<size_t>(piece));
+    }
+    char* buffer = copy_buffer_.data();
+    uint64_t left = record.size;
     while (left > 0) {
-        int got = sc_read(device_.get(), buffer, copy_piece_bytes);
+        const uint64_t ask = left >= piece ? piece : std::min(piece, whole_sectors(skip + left));
+        int got = sc_read(device_.get(), buffer, static_cast<int>(ask));
         if (got <= 0) {
             device_.reset();  // the medium may be gone: open it afresh next time
             return -1;        // the device ended or failed before the whole file was read
@@ -219,7 +249,10 @@ QString raw_recovery_c::load_result(const QString& path) {
             positions.emplace(loaded[i].index, i);
         }
     }
-    records_ = std::move(loaded);
+    {
+        std::lock_guard<std::mutex> hold(records_lock_);
+        records_ = std::move(loaded);
+    }
     finds_so_far_.store(records_.size());
     by_extension_ = std::move(groups);
     position_of_ = std::move(positions);

@@ -41,6 +41,8 @@ public:
     // when the index is unknown, the device cannot be read to the end of the file or the
     // target cannot be written.
     int32_t recover_file(uint64_t id, const QString& target) override;
+    // The same for a record held by the caller: safe while a scan still adds records.
+    int32_t recover_record(const raw_record_s& record, const QString& target);
 
     // Loads "./Quarnel.conf" (or the copy beside the program or in the data folder).
     // 0 loaded, 1 none found (built-in types), -1 bad or unreadable (`message` says why).
@@ -55,6 +57,9 @@ public:
     void add_record(const char* extension, uint64_t start_offset, uint64_t size);
 
     const std::vector<raw_record_s>& records() const { return records_; }
+    // Appends to `out` the records from position `from` on; safe to call from another
+    // thread while the scan still adds records (records() is not).
+    void copy_records(size_t from, std::vector<raw_record_s>& out) const;
     const std::map<std::string, std::vector<uint64_t>>& by_extension() const {
         return by_extension_;
     }
@@ -73,6 +78,7 @@ private:
     sc_control_s control_;
     std::map<std::string, std::vector<uint64_t>> by_extension_;
     std::vector<raw_record_s> records_;
+    mutable std::mutex records_lock_;  // held while records_ changes or copy_records reads it
     QString device_path_;
     // Only for loaded results whose indexes are not their positions.
     std::unordered_map<uint64_t, size_t> position_of_;
@@ -81,5 +87,6 @@ private:
     std::mutex device_lock_;
     std::unique_ptr<sc_device_s, void (*)(sc_handle)> device_{nullptr, sc_close};
     QString device_opened_for_;
+    std::vector<char> copy_buffer_;  // under device_lock_
     std::atomic<uint64_t> finds_so_far_{0};
 };

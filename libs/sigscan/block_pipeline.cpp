@@ -21,16 +21,22 @@ block_pipeline_c::block_pipeline_c(block_source_c& source, size_t block_bytes, s
       block_bytes_(block_bytes),
       inspector_(std::move(inspector)),
       keep_data_(keep_data),
-      source_size_(source.size()) {
+      source_size_(source.size()),
+      // A small source needs neither whole blocks nor more of them than it holds.
+      buffer_bytes_(static_cast<size_t>(
+          std::max<uint64_t>(std::min<uint64_t>(block_bytes, source_size_), 1))) {
+    const uint64_t blocks = source_size_ / block_bytes + 1;
+    depth = static_cast<size_t>(std::clamp<uint64_t>(blocks, 1, std::max<size_t>(depth, 1)));
+    readers = static_cast<size_t>(std::clamp<uint64_t>(blocks, 1, std::max<size_t>(readers, 1)));
     slots_.resize(depth);
     for (size_t i = 0; i < depth; ++i) {
         if (keep_data_) {
-            slots_[i].data = std::make_unique_for_overwrite<uint8_t[]>(block_bytes);
+            slots_[i].data = std::make_unique_for_overwrite<uint8_t[]>(buffer_bytes_);
         }
         free_.push_back(i);
     }
     source_.advise_sequential();
-    for (size_t i = 0; i < std::max<size_t>(readers, 1); ++i) {
+    for (size_t i = 0; i < readers; ++i) {
         readers_.emplace_back([this] { reader_loop(); });
     }
 }
@@ -79,7 +85,8 @@ void block_pipeline_c::fill(block_s& block, uint8_t* piece_buffer) {
 void block_pipeline_c::reader_loop() {
     std::unique_ptr<uint8_t[]> piece_buffer;
     if (!keep_data_) {
-        piece_buffer = std::make_unique_for_overwrite<uint8_t[]>(inspect_piece_bytes);
+        piece_buffer =
+            std::make_unique_for_overwrite<uint8_t[]>(std::min(inspect_piece_bytes, buffer_bytes_));
     }
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {

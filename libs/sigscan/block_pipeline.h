@@ -53,6 +53,7 @@ private:
     const block_inspector_fn inspector_;
     const bool keep_data_;
     const uint64_t source_size_;
+    const size_t buffer_bytes_;  // bytes of each block's buffer and at most of each piece
     std::vector<block_s> slots_;
     std::deque<size_t> free_;
     std::vector<size_t> filled_;  // possibly out of order when several threads read

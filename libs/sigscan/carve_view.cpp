@@ -22,7 +22,8 @@ const uint8_t* find_bytes(const uint8_t* hay, size_t n, const uint8_t* needle, s
         if (!at) {
             return nullptr;
         }
-        if (std::memcmp(at + 1, needle + 1, m - 1) == 0) {
+        // On noise the second byte already tells most first-byte hits apart.
+        if (m == 1 || (at[1] == needle[1] && std::memcmp(at + 2, needle + 2, m - 2) == 0)) {
             return at;
         }
     }
@@ -32,13 +33,24 @@ const uint8_t* find_bytes(const uint8_t* hay, size_t n, const uint8_t* needle, s
 }  // namespace
 
 carve_view_c::carve_view_c(block_source_c& source, uint64_t start, uint64_t limit,
-                           const header_test_fn* header_test, const std::atomic<int32_t>* stop)
-    : source_(source), start_(start), limit_(limit), header_test_(header_test), stop_(stop) {}
+                           const header_test_fn* header_test, const std::atomic<int32_t>* stop,
+                           carve_buffer_s* buffer)
+    : source_(source),
+      start_(start),
+      limit_(limit),
+      header_test_(header_test),
+      stop_(stop),
+      buffer_(buffer ? buffer : &own_buffer_) {}
 
 bool carve_view_c::fill(uint64_t rel) {
-    if (!window_) {
-        window_ = std::make_unique_for_overwrite<uint8_t[]>(window_bytes);
+    // A window starts at or after the file's first byte and never runs past its limit.
+    const size_t needed = static_cast<size_t>(std::min<uint64_t>(window_bytes, limit_));
+    if (buffer_->capacity < needed) {
+        buffer_->bytes.reset();
+        buffer_->bytes = std::make_unique_for_overwrite<uint8_t[]>(needed);
+        buffer_->capacity = needed;
     }
+    uint8_t* const window = buffer_->bytes.get();
     window_rel_ = rel - ((start_ + rel) % window_alignment);
     if (window_rel_ > rel) {  // start_ itself was not aligned and rel is near 0
         window_rel_ = 0;
@@ -49,7 +61,7 @@ bool carve_view_c::fill(uint64_t rel) {
     size_t ask = static_cast<size_t>(wanted);
     while (done < wanted) {
         ask = std::min<size_t>(ask, static_cast<size_t>(wanted - done));
-        int64_t got = source_.read_at(start_ + window_rel_ + done, window_.get() + done, ask);
+        int64_t got = source_.read_at(start_ + window_rel_ + done, window + done, ask);
         if (got > 0) {
             done += static_cast<size_t>(got);
             continue;
@@ -77,7 +89,7 @@ const uint8_t* carve_view_c::span(uint64_t rel, size_t want, size_t& got) {
     }
     uint64_t offset = rel - window_rel_;
     got = static_cast<size_t>(std::min<uint64_t>(want, window_len_ - offset));
-    return window_.get() + offset;
+    return buffer_->bytes.get() + offset;
 }
 
 bool carve_view_c::read(uint64_t rel, void* out, size_t n) {

@@ -9,6 +9,13 @@
 
 class block_source_c;
 
+// Memory for a view's window. A scan keeps one and lends it to each view in turn, so that
+// the many short-lived candidates share a single allocation.
+struct carve_buffer_s {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
+};
+
 // What a format reader sees of the device: the bytes from a candidate file's first byte up
 // to its limit (the type's maximum size or the end of the device, whichever comes first),
 // read through a window so that walking a structure costs few reads.
@@ -18,8 +25,13 @@ public:
     // `offset`, given the bytes there.
     using header_test_fn = std::function<bool(uint64_t offset, const uint8_t* p, size_t n)>;
 
+    // `buffer` (optional) is the window's memory, lent for the view's lifetime; without it
+    // the view allocates its own, no larger than the file may be.
     carve_view_c(block_source_c& source, uint64_t start, uint64_t limit,
-                 const header_test_fn* header_test, const std::atomic<int32_t>* stop);
+                 const header_test_fn* header_test, const std::atomic<int32_t>* stop,
+                 carve_buffer_s* buffer = nullptr);
+    carve_view_c(const carve_view_c&) = delete;
+    carve_view_c& operator=(const carve_view_c&) = delete;
 
     uint64_t start() const { return start_; }
     // Bytes the file may span at most, counted from its first byte.
@@ -58,7 +70,8 @@ private:
     uint64_t limit_;
     const header_test_fn* header_test_;
     const std::atomic<int32_t>* stop_;
-    std::unique_ptr<uint8_t[]> window_;
+    carve_buffer_s own_buffer_;
+    carve_buffer_s* buffer_;
     size_t fills_ = 0;
     uint64_t window_rel_ = 0;
     size_t window_len_ = 0;

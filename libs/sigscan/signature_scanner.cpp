@@ -1,6 +1,7 @@
 #include "libs/sigscan/signature_scanner.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -63,6 +64,13 @@ void signature_scanner_c::add_to_dispatch(std::vector<dispatch_s>& table, size_t
         found = table.end() - 1;
     }
     found->by_byte[type.header[anchor]].push_back(type_index);
+    const size_t first = size_t{type.header[anchor]} << 8;
+    const bool second_known = anchor + 1 < type.header.size();
+    for (size_t value = 0; value < 256; ++value) {
+        if (!second_known || (value & type.header_mask[anchor + 1]) == type.header[anchor + 1]) {
+            found->pairs[(first | value) / 64] |= uint64_t{1} << (value % 64);
+        }
+    }
 }
 
 void signature_scanner_c::match(const uint8_t* p, size_t n, bool any_offset,
@@ -70,6 +78,9 @@ void signature_scanner_c::match(const uint8_t* p, size_t n, bool any_offset,
     out.clear();
     for (const dispatch_s& d : any_offset ? anywhere_dispatch_ : boundary_dispatch_) {
         if (d.anchor >= n) {
+            continue;
+        }
+        if (d.anchor + 1 < n && !pair_allowed(d.pairs, p + d.anchor)) {
             continue;
         }
         for (size_t index : d.by_byte[p[d.anchor]]) {
@@ -116,7 +127,7 @@ uint64_t signature_scanner_c::try_offset(uint64_t offset, const uint8_t* p, size
             continue;
         }
         uint64_t limit = std::min(type.max_size, size_ - offset);
-        carve_view_c view(source_, offset, limit, &header_test_, &control_.stop);
+        carve_view_c view(source_, offset, limit, &header_test_, &control_.stop, &window_buffer_);
         carve_result_s result;
         bool accepted = false;
         if (reader) {
@@ -156,22 +167,48 @@ void signature_scanner_c::inspect(const uint8_t* p, size_t n, uint64_t offset, u
                                   std::vector<uint32_t>& hits, std::vector<size_t>& scratch) const {
     size_t first =
         static_cast<size_t>((sc_sector_bytes - offset % sc_sector_bytes) % sc_sector_bytes);
-    for (size_t i = first; i < n; i += sc_sector_bytes) {
-        size_t available = n - i;
-        if (available < sc_sector_bytes) {
-            hits.push_back(static_cast<uint32_t>(offset - block_start + i));  // decide later
-            continue;
-        }
-        // Header and cheap structure check here, so that long runs of a byte that starts a
-        // weak header (erased flash is all 0xFF) do not reach the carving thread.
-        match(p + i, sc_sector_bytes, false, scratch);
-        for (size_t index : scratch) {
-            const format_reader_s* reader = readers_[index];
-            if (!reader || !reader->probe || reader->probe(p + i, sc_sector_bytes)) {
-                hits.push_back(static_cast<uint32_t>(offset - block_start + i));
-                break;
+    size_t whole = first < n ? (n - first) / sc_sector_bytes : 0;
+    // The quick test one anchor at a time over a run of sectors, each marking the sectors
+    // it lets through: a tight loop with no branch per sector.
+    constexpr size_t run_sectors = 256;
+    for (size_t run = 0; run < whole; run += run_sectors) {
+        const size_t count = std::min(run_sectors, whole - run);
+        const uint8_t* base = p + first + run * sc_sector_bytes;
+        std::array<uint64_t, run_sectors / 64> maybe{};
+        for (const dispatch_s& d : boundary_dispatch_) {
+            if (d.anchor + 1 >= sc_sector_bytes) {
+                maybe.fill(~uint64_t{0});
+                continue;
+            }
+            const uint8_t* at = base + d.anchor;
+            for (size_t k = 0; k < count; ++k, at += sc_sector_bytes) {
+                maybe[k / 64] |= uint64_t{pair_allowed(d.pairs, at)} << (k % 64);
             }
         }
+        for (size_t word = 0; word < maybe.size(); ++word) {
+            for (uint64_t bits = maybe[word]; bits != 0; bits &= bits - 1) {
+                const size_t k = word * 64 + static_cast<size_t>(std::countr_zero(bits));
+                if (k >= count) {
+                    break;
+                }
+                const size_t i = first + (run + k) * sc_sector_bytes;
+                // Header and cheap structure check here, so that long runs of a byte that
+                // starts a weak header (erased flash is all 0xFF) do not reach the carving
+                // thread.
+                match(p + i, sc_sector_bytes, false, scratch);
+                for (size_t index : scratch) {
+                    const format_reader_s* reader = readers_[index];
+                    if (!reader || !reader->probe || reader->probe(p + i, sc_sector_bytes)) {
+                        hits.push_back(static_cast<uint32_t>(offset - block_start + i));
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    const size_t tail = first + whole * sc_sector_bytes;
+    if (tail < n) {
+        hits.push_back(static_cast<uint32_t>(offset - block_start + tail));  // decide later
     }
 }
 
