@@ -16,11 +16,14 @@
 #include <atomic>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <iterator>
 #include <map>
+#include <memory_resource>
 #include <set>
-#include <unordered_map>
-#include <unordered_set>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/recover_target.h"
@@ -28,11 +31,13 @@
 #include "cli/scan_session.h"
 #include "discovery/volume_item.h"
 #include "engines/fat/sector_access.h"
+#include "engines/record_arena.h"
 #include "platform/platform_backend.h"
 
 namespace {
 
-constexpr const char* orphan_folder = "_orphaned";
+constexpr char16_t orphan_folder_text[] = u"_orphaned";
+constexpr QStringView orphan_folder(orphan_folder_text, std::size(orphan_folder_text) - 1);
 constexpr unsigned long poll_ms = 200;
 
 std::atomic<int> interrupts{0};
@@ -254,96 +259,170 @@ int resolve_whole_disk(const std::string& source, location_s& out) {
     return 0;
 }
 
-QString format_date(int64_t seconds) {
+// "YYYY-MM-DD hh:mm:ss" in local time into `text`, or "-" when unset or unconvertible.
+void format_date(int64_t seconds, char (&text)[32]) {
+    std::strcpy(text, "-");
     if (seconds == 0) {
-        return QStringLiteral("-");
+        return;
     }
     std::time_t when = std::time_t(seconds);
     std::tm local{};
     if (::localtime_r(&when, &local) == nullptr) {
-        return QStringLiteral("-");
+        return;
     }
-    char text[32];
-    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
-    return QString::fromLatin1(text);
+    if (std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local) == 0) {
+        text[0] = '\0';
+    }
 }
 
-// A found entry with where it sits: the names from the root (or from the top of what is
-// known of an orphan's chain) down to the entry itself.
+constexpr uint32_t no_item = UINT32_MAX;
+
+// A found entry with where it sits: its path is the names from the root (or from the top of
+// what is known of an orphan's chain) down to the entry itself.
 struct placed_item_s {
     const found_item_s* item = nullptr;
-    std::vector<const found_item_s*> chain;  // ancestors from the top down, without the root
+    size_t path_at = 0;      // where the path starts in placement_s::text
+    size_t path_length = 0;  // UTF-16 units
+    uint32_t depth = 0;      // folders above the entry on its chain, without the root
     bool orphaned = false;
-    QString path;
 };
 
-std::vector<placed_item_s> place_items(const std::vector<found_item_s>& items, uint64_t root_id) {
-    std::unordered_map<uint64_t, const found_item_s*> by_id;
-    for (const found_item_s& item : items) {
-        by_id.emplace(item.id, &item);
+// Every found entry placed and sorted by path. The paths share one text and each entry only
+// knows its folder's index, so that 100,000s of entries cost a few allocations, not one
+// string and one chain each.
+struct placement_s {
+    explicit placement_s(std::pmr::memory_resource* memory)
+        : folder_of(memory), text(memory), placed(memory) {}
+
+    const std::pmr::vector<found_item_s>* items = nullptr;
+    std::pmr::vector<uint32_t> folder_of;  // per item: index of the item of its folder, or no_item
+    std::pmr::u16string text;
+    std::pmr::vector<placed_item_s> placed;  // by path, then by id
+
+    QStringView path(const placed_item_s& p) const {
+        return QStringView(text.data() + p.path_at, qsizetype(p.path_length));
     }
-    std::vector<placed_item_s> placed;
-    placed.reserve(items.size());
-    for (const found_item_s& item : items) {
+
+    // The folders above `p` from the top down, without the root.
+    void chain(const placed_item_s& p, std::vector<const found_item_s*>& out) const {
+        out.resize(p.depth);
+        uint32_t at = uint32_t(p.item - items->data());
+        for (uint32_t i = p.depth; i > 0; --i) {
+            at = folder_of[at];
+            out[i - 1] = &(*items)[at];
+        }
+    }
+};
+
+placement_s place_items(const std::pmr::vector<found_item_s>& items, uint64_t root_id,
+                        std::pmr::memory_resource* memory) {
+    placement_s out(memory);
+    out.items = &items;
+    const size_t count = items.size();
+    {
+        // Id → index, sorted for lookup; the first item of an id wins.
+        std::pmr::vector<std::pair<uint64_t, uint32_t>> by_id(count, memory);
+        for (size_t i = 0; i < count; ++i) {
+            by_id[i] = {items[i].id, uint32_t(i)};
+        }
+        std::sort(by_id.begin(), by_id.end());
+        out.folder_of.assign(count, no_item);
+        for (size_t i = 0; i < count; ++i) {
+            auto found = std::lower_bound(by_id.begin(), by_id.end(),
+                                          std::make_pair(items[i].parent_id, uint32_t(0)));
+            if (found != by_id.end() && found->first == items[i].parent_id) {
+                out.folder_of[i] = found->second;
+            }
+        }
+    }
+    // Walks each chain up to the root, or to a missing folder or a loop (orphans). `seen`
+    // marks the chain's members with the index of the entry walked from.
+    std::pmr::vector<uint32_t> seen(count, no_item, memory);
+    std::pmr::vector<placed_item_s>& placed = out.placed;
+    placed.reserve(count);
+    const size_t orphan_length = size_t(orphan_folder.size());
+    size_t text_length = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const found_item_s& item = items[i];
         if (item.id == root_id) {
             continue;
         }
         placed_item_s p;
         p.item = &item;
-        std::unordered_set<uint64_t> seen{item.id};
-        uint64_t parent = item.parent_id;
         p.orphaned = true;
+        seen[i] = uint32_t(i);
+        uint64_t parent = item.parent_id;
+        uint32_t at = out.folder_of[i];
+        size_t length = size_t(item.name.size());
         while (true) {
             if (parent == root_id) {
                 p.orphaned = false;
                 break;
             }
-            auto found = by_id.find(parent);
-            if (found == by_id.end() || !seen.insert(parent).second) {
+            if (at == no_item || seen[at] == uint32_t(i)) {
                 break;  // missing, or a loop of parents
             }
-            p.chain.push_back(found->second);
-            parent = found->second->parent_id;
+            seen[at] = uint32_t(i);
+            ++p.depth;
+            length += size_t(items[at].name.size()) + 1;
+            parent = items[at].parent_id;
+            at = out.folder_of[at];
         }
-        std::reverse(p.chain.begin(), p.chain.end());
-        QStringList parts;
         if (p.orphaned) {
-            parts << QString::fromLatin1(orphan_folder);
+            length += orphan_length + 1;
         }
-        for (const found_item_s* link : p.chain) {
-            parts << link->name;
-        }
-        parts << item.name;
-        p.path = parts.join(u'/');
-        placed.push_back(std::move(p));
+        p.path_at = text_length;
+        p.path_length = length;
+        text_length += p.path_length;
+        placed.push_back(p);
     }
-    std::sort(placed.begin(), placed.end(), [](const placed_item_s& a, const placed_item_s& b) {
-        return a.path != b.path ? a.path < b.path : a.item->id < b.item->id;
+    out.text.resize(text_length);
+    std::vector<const found_item_s*> chain;
+    for (const placed_item_s& p : placed) {
+        char16_t* write = out.text.data() + p.path_at;
+        auto put = [&write](QStringView part) {
+            write = std::copy(part.utf16(), part.utf16() + part.size(), write);
+        };
+        if (p.orphaned) {
+            put(orphan_folder);
+            *write++ = u'/';
+        }
+        out.chain(p, chain);
+        for (const found_item_s* link : chain) {
+            put(link->name);
+            *write++ = u'/';
+        }
+        put(p.item->name);
+    }
+    std::sort(placed.begin(), placed.end(), [&out](const placed_item_s& a, const placed_item_s& b) {
+        const int order = out.path(a).compare(out.path(b));
+        return order != 0 ? order < 0 : a.item->id < b.item->id;
     });
-    return placed;
+    return out;
 }
 
 // Writes found files into a folder, keeping the tree or flat, never over another file.
 class recovery_writer_c {
 public:
-    recovery_writer_c(recovery_base_c& engine, const QString& dir, bool flat)
-        : engine_(engine), dir_(dir), flat_(flat) {}
+    recovery_writer_c(recovery_base_c& engine, const placement_s& placement, const QString& dir,
+                      bool flat)
+        : engine_(engine), placement_(placement), dir_(dir), flat_(flat) {}
 
     // 0 when the file was written completely.
     int write(const placed_item_s& placed, QString& target) {
         QString folder = dir_;
         if (!flat_) {
-            if (placed.orphaned &&
-                folder_for(orphan_key, QString::fromLatin1(orphan_folder), folder) != 0) {
+            if (placed.orphaned && folder_for(orphan_key, orphan_folder, folder) != 0) {
                 return -1;
             }
-            for (const found_item_s* link : placed.chain) {
+            placement_.chain(placed, chain_);
+            for (const found_item_s* link : chain_) {
                 if (folder_for(link->id, link->name, folder) != 0) {
                     return -1;
                 }
             }
         }
-        target = unique_target_path(folder, safe_file_name(placed.item->name));
+        target = unique_target_path(folder, safe_file_name(placed.item->name.toString()));
         return engine_.recover_file(placed.item->id, target) == 0 ? 0 : -1;
     }
 
@@ -351,14 +430,14 @@ private:
     static constexpr uint64_t orphan_key = UINT64_MAX;
 
     // The folder made for found folder `id` inside `folder`; `folder` becomes it.
-    int folder_for(uint64_t id, const QString& name, QString& folder) {
+    int folder_for(uint64_t id, QStringView name, QString& folder) {
         auto key = std::make_pair(folder, id);
         auto made = made_.find(key);
         if (made != made_.end()) {
             folder = made->second;
             return 0;
         }
-        QString safe = safe_file_name(name);
+        QString safe = safe_file_name(name.toString());
         QString path = folder + u'/' + safe;
         struct stat info {};
         bool exists = ::lstat(QFile::encodeName(path).constData(), &info) == 0;
@@ -378,6 +457,8 @@ private:
     }
 
     recovery_base_c& engine_;
+    const placement_s& placement_;
+    std::vector<const found_item_s*> chain_;
     QString dir_;
     bool flat_;
     std::map<std::pair<QString, uint64_t>, QString> made_;
@@ -386,16 +467,49 @@ private:
 
 // A name read from the disk as it may go to a terminal: control characters (an escape
 // sequence could rewrite the screen) become "?".
-QByteArray printable(const QString& name) {
-    QString safe = name;
+QByteArray printable(QStringView name) {
+    auto control = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0);
+    };
+    if (std::none_of(name.begin(), name.end(), control)) {
+        return name.toUtf8();
+    }
+    QString safe = name.toString();
     for (QChar& c : safe) {
-        char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0)) {
+        if (control(c)) {
             c = u'?';
         }
     }
     return safe.toUtf8();
 }
+
+// Collects stdout's text in large pieces: one write per piece, not one per line.
+class output_buffer_c {
+public:
+    output_buffer_c() { text_.reserve(piece_bytes + 4096); }
+    ~output_buffer_c() { flush(); }
+    output_buffer_c(const output_buffer_c&) = delete;
+    output_buffer_c& operator=(const output_buffer_c&) = delete;
+
+    void append(const char* data, size_t len) {
+        text_.append(data, len);
+        if (text_.size() >= piece_bytes) {
+            flush();
+        }
+    }
+    void flush() {
+        if (!text_.empty()) {
+            std::fwrite(text_.data(), 1, text_.size(), stdout);
+            text_.clear();
+        }
+    }
+
+private:
+    // Big enough to make writes rare, small enough to stay in the cache.
+    static constexpr size_t piece_bytes = 64 * 1024;
+    std::string text_;
+};
 
 void print_progress(const std::string& what, recovery_base_c& engine, bool done) {
     std::fprintf(stderr, "\r\033[KScanning %s: %3d%%  %llu entries read, %llu found", what.c_str(),
@@ -493,12 +607,14 @@ int cmd_scan(const std::vector<std::string>& args) {
 
     std::unique_ptr<scan_session_s> session;
     const std::string& fs = volume.file_system;
+    bool sector_layer = false;  // only the FAT reader reads through the sector layer
     // A volume nobody recognised may still be NTFS with a damaged boot sector: the reader
     // falls back to the backup copy at the volume's end.
     if (fs == "NTFS" || fs.empty()) {
         session = make_ntfs_session();
     } else if (fs.rfind("FAT", 0) == 0) {
         session = make_fat_session();
+        sector_layer = true;
     } else {
         std::fprintf(stderr,
                      "quarnel-cli scan: '%s' holds a %s file system; deleted entries can be "
@@ -515,7 +631,9 @@ int cmd_scan(const std::vector<std::string>& args) {
         return 1;
     }
 
-    open_sector_drives();
+    if (sector_layer) {
+        open_sector_drives();
+    }
     recovery_base_c& engine = *session->engine;
     engine.set_volume(volume_item_from_probe(volume));
     run_engine(engine, volume.volume_path);
@@ -530,20 +648,24 @@ int cmd_scan(const std::vector<std::string>& args) {
         return 1;
     }
 
-    std::vector<found_item_s> items = session->list();
-    std::vector<placed_item_s> placed = place_items(items, session->root_id);
+    // The listing's 100,000s of entries, paths and indexes live in one arena of large blocks.
+    record_arena_c listing_memory;
+    const std::pmr::vector<found_item_s> items = session->list(&listing_memory);
+    const placement_s placement = place_items(items, session->root_id, &listing_memory);
+    const std::pmr::vector<placed_item_s>& placed = placement.placed;
 
     int status = 0;
     uint64_t written = 0;
     uint64_t failed = 0;
-    std::map<const found_item_s*, QString> targets;
+    std::map<const found_item_s*, QString> targets;  // for --json only
     if (!options.recover_dir.isEmpty()) {
         if (!QDir().mkpath(options.recover_dir)) {
             std::fprintf(stderr, "quarnel-cli scan: cannot create the folder '%s'\n",
                          options.recover_dir.toUtf8().constData());
             return 1;
         }
-        recovery_writer_c writer(engine, QDir(options.recover_dir).absolutePath(), options.flat);
+        recovery_writer_c writer(engine, placement, QDir(options.recover_dir).absolutePath(),
+                                 options.flat);
         for (const placed_item_s& p : placed) {
             if (p.item->folder) {
                 continue;
@@ -554,10 +676,12 @@ int cmd_scan(const std::vector<std::string>& args) {
             } else {
                 ++failed;
                 std::fprintf(stderr, "quarnel-cli scan: %s could not be recovered completely%s\n",
-                             printable(p.path).constData(),
+                             printable(placement.path(p)).constData(),
                              QFileInfo::exists(target) ? " (the partial file is kept)" : "");
             }
-            targets[p.item] = target;
+            if (options.json) {
+                targets[p.item] = target;
+            }
         }
         if (failed > 0) {
             status = 1;
@@ -576,8 +700,8 @@ int cmd_scan(const std::vector<std::string>& args) {
         for (const placed_item_s& p : placed) {
             const found_item_s& item = *p.item;
             QJsonObject o;
-            o["path"] = p.path;
-            o["name"] = item.name;
+            o["path"] = placement.path(p).toString();
+            o["name"] = item.name.toString();
             o["id"] = static_cast<qint64>(item.id);
             o["parent_id"] = static_cast<qint64>(item.parent_id);
             o["size"] = static_cast<qint64>(item.size);
@@ -603,16 +727,25 @@ int cmd_scan(const std::vector<std::string>& args) {
         }
         std::fputs(QJsonDocument(document).toJson(QJsonDocument::Indented).constData(), stdout);
     } else {
-        std::printf("%-7s %-6s %12s  %-19s  %-19s  %10s  %s\n", "STATE", "TYPE", "SIZE", "MODIFIED",
-                    "CREATED", "ID", "PATH");
+        output_buffer_c out;
+        char line[256];
+        int len = std::snprintf(line, sizeof(line), "%-7s %-6s %12s  %-19s  %-19s  %10s  %s\n",
+                                "STATE", "TYPE", "SIZE", "MODIFIED", "CREATED", "ID", "PATH");
+        out.append(line, size_t(len));
+        char modified[32];
+        char created[32];
         for (const placed_item_s& p : placed) {
             const found_item_s& item = *p.item;
-            std::printf("%-7s %-6s %12llu  %-19s  %-19s  %10llu  %s\n",
-                        item.deleted ? "deleted" : "live", item.folder ? "folder" : "file",
-                        static_cast<unsigned long long>(item.size),
-                        format_date(item.date1).toUtf8().constData(),
-                        format_date(item.date2).toUtf8().constData(),
-                        static_cast<unsigned long long>(item.id), printable(p.path).constData());
+            format_date(item.date1, modified);
+            format_date(item.date2, created);
+            len = std::snprintf(line, sizeof(line), "%-7s %-6s %12llu  %-19s  %-19s  %10llu  ",
+                                item.deleted ? "deleted" : "live", item.folder ? "folder" : "file",
+                                static_cast<unsigned long long>(item.size), modified, created,
+                                static_cast<unsigned long long>(item.id));
+            out.append(line, size_t(std::min(len, int(sizeof(line)) - 1)));
+            const QByteArray path = printable(placement.path(p));
+            out.append(path.constData(), size_t(path.size()));
+            out.append("\n", 1);
         }
     }
     std::fflush(stdout);

@@ -36,10 +36,10 @@ std::unique_ptr<scan_session_s> make_fat_session() {
     fat_recovery_c* fat = engine.get();
     session->engine = std::move(engine);
     session->root_id = 0;
-    session->list = [fat]() {
+    session->list = [fat](std::pmr::memory_resource* memory) {
         return list_records(
             fat->records(), 0, [](const fat_entry_s& e) { return (e.attr & fat_attr_folder) != 0; },
-            [](const fat_entry_s& e) { return (e.attr & fat_attr_deleted) != 0; });
+            [](const fat_entry_s& e) { return (e.attr & fat_attr_deleted) != 0; }, memory);
     };
     session->open_error = [fat]() { return fat_open_failure(fat->open_result()); };
     return session;

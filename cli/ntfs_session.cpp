@@ -33,11 +33,11 @@ std::unique_ptr<scan_session_s> make_ntfs_session() {
     ntfs_recovery_c* ntfs = engine.get();
     session->engine = std::move(engine);
     session->root_id = ntfs_root_id;
-    session->list = [ntfs]() {
+    session->list = [ntfs](std::pmr::memory_resource* memory) {
         return list_records(
             ntfs->records(), ntfs_root_id,
             [](const ntfs_entry_s& e) { return (e.flags & ntfs_flag_folder) != 0; },
-            [](const ntfs_entry_s& e) { return (e.flags & ntfs_flag_deleted) != 0; });
+            [](const ntfs_entry_s& e) { return (e.flags & ntfs_flag_deleted) != 0; }, memory);
     };
     session->open_error = [ntfs]() { return ntfs_open_failure(ntfs->open_result()); };
     return session;

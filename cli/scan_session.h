@@ -1,19 +1,22 @@
 #pragma once
 
-#include <QString>
+#include <QStringView>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
 #include "engines/recovery_base.h"
 
 // One found entry, the same for every engine, as the command line lists and recovers it.
+// `name` points into the engine's own record: valid while the session's engine lives (a
+// copy per entry would only load the allocator on volumes with 100,000s of entries).
 struct found_item_s {
     uint64_t id = 0;
     uint64_t parent_id = 0;
-    QString name;
+    QStringView name;
     uint64_t size = 0;
     int64_t date1 = 0;  // modification, seconds since 1970 UTC
     int64_t date2 = 0;  // creation
@@ -25,7 +28,8 @@ struct found_item_s {
 struct scan_session_s {
     std::unique_ptr<recovery_base_c> engine;
     uint64_t root_id = 0;  // id of the root folder; items whose chain misses it are orphans
-    std::function<std::vector<found_item_s>()> list;  // valid after the engine's run
+    // Valid after the engine's run; the items are allocated from `memory`.
+    std::function<std::pmr::vector<found_item_s>(std::pmr::memory_resource* memory)> list;
     // After the run: empty when the volume could be read, else why not, for the user.
     std::function<std::string()> open_error;
 };

@@ -30,7 +30,10 @@ ntfs_recovery_c::~ntfs_recovery_c() {
 
 void ntfs_recovery_c::reset() {
     reset_state();
-    record_map_.clear();
+    // The arena takes its memory back only once no record is left in it.
+    record_map_.reset();
+    arena_.release();
+    record_map_.emplace(&arena_);
 }
 
 QString ntfs_recovery_c::log_path() {
@@ -106,33 +109,33 @@ void ntfs_recovery_c::run() {
         if ((entry.flags & ntfs_flag_deleted) != 0 || (entry.flags & ntfs_flag_file) == 0) {
             found_.fetch_add(1, std::memory_order_relaxed);
             // A later entry under the same number replaces the earlier one.
-            ntfs_record_s& record = record_map_[entry.entry_id];
+            ntfs_record_s& record = (*record_map_)[entry.entry_id];
             record.entry = entry;
             record.has_found = false;
             record.children.clear();
         }
-        entry = ntfs_entry_s{};
     }
     link_records();
 }
 
 void ntfs_recovery_c::link_records() {
-    for (auto& [id, record] : record_map_) {
-        auto parent = record_map_.find(record.entry.parent_id);
-        if (parent != record_map_.end()) {
+    ntfs_record_map& record_map = *record_map_;
+    for (auto& [id, record] : record_map) {
+        auto parent = record_map.find(record.entry.parent_id);
+        if (parent != record_map.end()) {
             parent->second.children.append(&record);
         }
     }
-    for (auto& [id, record] : record_map_) {
+    for (auto& [id, record] : record_map) {
         if ((record.entry.flags & ntfs_flag_file) == 0) {
             continue;
         }
         // Stops at the first folder already marked; the root's self-link ends every walk
         // that reaches it, and a loop of parents ends once every member is marked.
-        auto parent = record_map_.find(record.entry.parent_id);
-        while (parent != record_map_.end() && !parent->second.has_found) {
+        auto parent = record_map.find(record.entry.parent_id);
+        while (parent != record_map.end() && !parent->second.has_found) {
             parent->second.has_found = true;
-            parent = record_map_.find(parent->second.entry.parent_id);
+            parent = record_map.find(parent->second.entry.parent_id);
         }
     }
 }
@@ -150,12 +153,13 @@ int32_t ntfs_recovery_c::entry_path(uint64_t id, std::wstring& out) {
     if (!out.empty() && (out.back() == L'/' || out.back() == L'\\')) {
         out.pop_back();
     }
+    const ntfs_record_map& record_map = *record_map_;
     std::vector<const ntfs_entry_s*> chain;
     uint64_t key = id;
     // A chain longer than the map has a loop in it.
-    while (chain.size() <= record_map_.size()) {
-        auto found = record_map_.find(key);
-        if (found == record_map_.end()) {
+    while (chain.size() <= record_map.size()) {
+        auto found = record_map.find(key);
+        if (found == record_map.end()) {
             return -1;
         }
         chain.push_back(&found->second.entry);

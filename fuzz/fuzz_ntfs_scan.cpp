@@ -3,14 +3,17 @@
 // the boot sector gives).
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "engines/ntfs_recovery.h"
 #include "fuzz/harness.h"
 #include "libs/ntfs/ntfs_source_startup.h"
+#include "platform/block_source.h"
 
 namespace {
 
@@ -20,11 +23,50 @@ public:
     using ntfs_recovery_c::run;
 };
 
+// The fuzzer's bytes read in place, zeros after them up to the volume's size: a copy of
+// every input (often hundreds of KiB) would cost more than scanning most of them.
+class input_source_c : public block_source_c {
+public:
+    input_source_c(const uint8_t* data, size_t len, uint64_t size)
+        : data_(data), len_(len), size_(std::max<uint64_t>(size, len)) {}
+
+    int64_t read_at(uint64_t offset, void* buffer, size_t len) override {
+        if (offset >= size_) {
+            return 0;
+        }
+        const uint64_t n = std::min<uint64_t>(len, size_ - offset);
+        auto* out = static_cast<uint8_t*>(buffer);
+        const uint64_t stored = offset < len_ ? std::min<uint64_t>(n, len_ - offset) : 0;
+        if (stored > 0) {
+            std::memcpy(out, data_ + offset, static_cast<size_t>(stored));
+        }
+        std::memset(out + stored, 0, static_cast<size_t>(n - stored));
+        return static_cast<int64_t>(n);
+    }
+    uint64_t size() const override { return size_; }
+
+    // The input is gone after the call: whatever still holds this source reads nothing.
+    void detach() {
+        data_ = nullptr;
+        len_ = 0;
+        size_ = 0;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t len_;
+    uint64_t size_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const QString target = QString::fromStdString(fuzz_scratch_dir() + "/recovered");
-    auto source = std::make_shared<zero_tail_source_c>(data, size, ntfs_declared_bytes(data, size));
+    auto source = std::make_shared<input_source_c>(data, size, ntfs_declared_bytes(data, size));
+    struct detach_s {
+        input_source_c& source;
+        ~detach_s() { source.detach(); }
+    } detach{*source};
     // Most inputs are no volume at all: find that out through the library, so the engine's
     // failure log is not written once per input.
     {

@@ -19,7 +19,9 @@ using namespace ntfs_layout;
 
 namespace {
 
-constexpr size_t batch_bytes = 4u * 1024 * 1024;
+// Large enough that a walk needs few reads, small enough to stay in the cache: every new
+// page of a larger buffer costs a page fault and zeroing before it pays off.
+constexpr size_t batch_bytes = 64u * 1024;
 constexpr size_t max_name_units = 259;
 
 // What the parent check needs of each record: its header, once fix-ups passed.
@@ -56,7 +58,9 @@ private:
 
 // Where the walk stands: the current batch of records and the headers seen so far.
 struct ntfs_scan_state_s {
-    std::vector<uint8_t> batch;
+    // Every byte of a batch is read or zeroed before use: no need to zero it when allocated.
+    std::unique_ptr<uint8_t[]> batch;
+    size_t batch_capacity = 0;
     std::vector<uint8_t> batch_ok;  // fix-ups passed, per record of the batch
     uint64_t batch_first = 0;
     uint64_t batch_count = 0;
@@ -87,14 +91,18 @@ void load_batch(ntfs_volume_c& volume, ntfs_scan_state_s& scan, uint64_t first, 
     const uint32_t rs = volume.record_size();
     const uint64_t per_batch = batch_bytes / rs;
     const uint64_t count = std::min<uint64_t>(per_batch, total - first);
-    scan.batch.resize(static_cast<size_t>(count * rs));
+    const size_t bytes = static_cast<size_t>(count * rs);
+    if (scan.batch_capacity < bytes) {
+        scan.batch = std::make_unique_for_overwrite<uint8_t[]>(bytes);
+        scan.batch_capacity = bytes;
+    }
     scan.batch_ok.assign(static_cast<size_t>(count), 0);
     scan.batch_first = first;
     scan.batch_count = count;
-    if (volume.read_raw_records(first, count, scan.batch.data()) != 0) {
+    if (volume.read_raw_records(first, count, scan.batch.get()) != 0) {
         // A bad area inside the MFT: keep every record that can still be read.
         for (uint64_t i = 0; i < count; ++i) {
-            uint8_t* r = scan.batch.data() + i * rs;
+            uint8_t* r = scan.batch.get() + i * rs;
             if (volume.read_raw_records(first + i, 1, r) != 0) {
                 std::memset(r, 0, rs);
             }
@@ -102,7 +110,7 @@ void load_batch(ntfs_volume_c& volume, ntfs_scan_state_s& scan, uint64_t first, 
     }
     scan.seen.resize(static_cast<size_t>(first + count));
     for (uint64_t i = 0; i < count; ++i) {
-        uint8_t* r = scan.batch.data() + i * rs;
+        uint8_t* r = scan.batch.get() + i * rs;
         if (apply_record_fixups(r, rs) == 0) {
             scan.batch_ok[static_cast<size_t>(i)] = 1;
             scan.seen[static_cast<size_t>(first + i)] = header_state(r, rs);
@@ -223,7 +231,7 @@ int ntfs_scan_next(ntfs_context_s* context, ntfs_entry_s* entry) {
         if (!scan.batch_ok[static_cast<size_t>(index)]) {
             continue;
         }
-        const uint8_t* record = scan.batch.data() + index * rs;
+        const uint8_t* record = scan.batch.get() + index * rs;
         if (collect_file_info(volume, number, record, false, info) != 0 || !info.has_name) {
             continue;
         }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "libs/ntfs/ntfs_library.h"
@@ -44,9 +45,19 @@ int write_plain(ntfs_volume_c& volume, const ntfs_data_stream_s& d, int fd, uint
     if (runs_end_vcn(d.runs) * cs < d.data_size) {
         return ntfs_err_bad_runs;
     }
-    // Most recovered files are small: a buffer of their size, not of the largest piece.
-    std::vector<uint8_t> buffer(
-        static_cast<size_t>(std::min<uint64_t>(copy_piece, d.initialized_size)));
+    // A piece never spans two runs: the buffer need not be larger than the longest stored
+    // run, nor than the file (most recovered files are small). It is not zeroed first:
+    // each piece is read into it before it is written out.
+    uint64_t longest_run = 0;
+    for (const ntfs_run_s& run : d.runs) {
+        if (run.lcn != ntfs_run_hole) {
+            longest_run =
+                std::max(longest_run, std::min<uint64_t>(run.length, copy_piece / cs + 1));
+        }
+    }
+    const size_t buffer_bytes =
+        static_cast<size_t>(std::min<uint64_t>({copy_piece, d.initialized_size, longest_run * cs}));
+    const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(buffer_bytes);
     uint64_t pos = 0;
     while (pos < d.initialized_size) {
         const uint64_t vcn = pos / cs;
@@ -64,11 +75,11 @@ int write_plain(ntfs_volume_c& volume, const ntfs_data_stream_s& d, int fd, uint
             continue;
         }
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(run_end - pos, copy_piece));
-        const int r = volume.read_stream(d.runs, pos, buffer.data(), piece);
+        const int r = volume.read_stream(d.runs, pos, buffer.get(), piece);
         if (r != 0) {
             return r == -2 ? ntfs_err_bad_runs : ntfs_err_read;
         }
-        if (write_all(fd, buffer.data(), piece, written) != 0) {
+        if (write_all(fd, buffer.get(), piece, written) != 0) {
             return ntfs_err_target;
         }
         pos += piece;
