@@ -36,6 +36,14 @@ block_pipeline_c::block_pipeline_c(block_source_c& source, size_t block_bytes, s
         free_.push_back(i);
     }
     source_.advise_sequential();
+    if (source_size_ <= block_bytes_) {
+        // One block: the consumer reads it itself, as starting a thread would cost more.
+        if (!keep_data_) {
+            inline_piece_ = std::make_unique_for_overwrite<uint8_t[]>(
+                std::min(inspect_piece_bytes, buffer_bytes_));
+        }
+        return;
+    }
     for (size_t i = 0; i < readers; ++i) {
         readers_.emplace_back([this] { reader_loop(); });
     }
@@ -116,6 +124,21 @@ void block_pipeline_c::reader_loop() {
 }
 
 const block_s* block_pipeline_c::next() {
+    if (readers_.empty()) {
+        if (expected_ >= source_size_) {
+            return nullptr;
+        }
+        block_s& block = slots_.front();
+        block.offset = expected_;
+        block.generation = generation_;
+        fill(block, inline_piece_.get());
+        if (block.length == 0) {
+            return nullptr;  // the source ended before its stated size
+        }
+        expected_ += block_bytes_;
+        next_offset_ = expected_;
+        return &block;
+    }
     std::unique_lock<std::mutex> hold(lock_);
     if (held_ != SIZE_MAX) {
         free_.push_back(held_);

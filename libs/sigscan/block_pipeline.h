@@ -26,7 +26,8 @@ using block_inspector_fn = std::function<void(const uint8_t* p, size_t n, uint64
                                               uint64_t block_start, std::vector<uint32_t>& hits)>;
 
 // Reads a source front to back in large blocks on its own threads, a few blocks ahead of the
-// consumer, so that reading and matching overlap; blocks reach the consumer in order.
+// consumer, so that reading and matching overlap; blocks reach the consumer in order. A
+// source of one block is read on the consumer's thread when it asks for it.
 // Unreadable sectors arrive as zeros.
 class block_pipeline_c {
 public:
@@ -65,5 +66,6 @@ private:
     bool quit_ = false;
     std::mutex lock_;
     std::condition_variable changed_;
-    std::vector<std::thread> readers_;
+    std::vector<std::thread> readers_;         // none when the source fits in one block
+    std::unique_ptr<uint8_t[]> inline_piece_;  // the piece buffer when there are no readers
 };

@@ -383,6 +383,10 @@ struct tiff_walk_s {
             count > tiff_max_array) {
             return false;
         }
+        out.clear();
+        if (count == 0) {
+            return true;  // an empty array: nothing to read, not even in the entry
+        }
         std::vector<uint8_t> raw(static_cast<size_t>(count) * width);
         if (raw.size() <= 4) {
             std::memcpy(raw.data(), entry + 8, raw.size());

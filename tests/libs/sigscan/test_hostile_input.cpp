@@ -63,4 +63,21 @@ TEST(hostile_input, oversized_tables_are_refused_or_cut) {
     }
 }
 
+TEST(hostile_input, tiff_entries_with_no_values) {
+    sc_load_config("/nonexistent/Quarnel.conf");
+    std::vector<uint8_t> bytes = test_noise(8192, 11);
+    // A little-endian TIFF whose one directory holds empty strip and sub-directory arrays
+    // (count 0): read as empty, they must not make the reader copy from nowhere.
+    std::vector<uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0};
+    // Strip offsets (273), strip byte counts (279), sub-directories (330): LONG, count 0.
+    for (uint8_t tag : {0x11, 0x17, 0x4A}) {
+        tiff.insert(tiff.end(), {tag, 1, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    }
+    tiff.insert(tiff.end(), {0, 0, 0, 0});  // no next directory
+    put(bytes, 1024, tiff);
+    for (const test_find_s& f : scan_bytes(bytes)) {
+        EXPECT_LE(f.start + f.size, bytes.size()) << f.extension;
+    }
+}
+
 }  // namespace
