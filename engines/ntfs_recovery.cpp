@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@ namespace {
 
 constexpr uint64_t root_id = 5;
 constexpr unsigned long pause_step_ms = 100;
+constexpr uint64_t max_reserved_records = 1u << 20;
 
 }  // namespace
 
@@ -90,6 +92,9 @@ void ntfs_recovery_c::run() {
         log_failure(__FILE__, __LINE__, result);
         return;
     }
+    // Buckets for every record the MFT may hand in: no rehash of a large map midway.
+    record_map_->reserve(
+        static_cast<size_t>(std::min<uint64_t>(context_.records_total, max_reserved_records)));
     ntfs_entry_s entry{};
     while (stop_.load() == 0) {
         while (pause_.load() != 0 && stop_.load() == 0) {
@@ -122,17 +127,15 @@ void ntfs_recovery_c::link_records() {
     ntfs_record_map& record_map = *record_map_;
     for (auto& [id, record] : record_map) {
         auto parent = record_map.find(record.entry.parent_id);
-        if (parent != record_map.end()) {
-            parent->second.children.append(&record);
+        if (parent == record_map.end()) {
+            continue;
         }
-    }
-    for (auto& [id, record] : record_map) {
+        parent->second.children.append(&record);
         if ((record.entry.flags & ntfs_flag_file) == 0) {
             continue;
         }
         // Stops at the first folder already marked; the root's self-link ends every walk
         // that reaches it, and a loop of parents ends once every member is marked.
-        auto parent = record_map.find(record.entry.parent_id);
         while (parent != record_map.end() && !parent->second.has_found) {
             parent->second.has_found = true;
             parent = record_map.find(parent->second.entry.parent_id);

@@ -184,8 +184,9 @@ int write_data_stream(ntfs_volume_c& volume, const ntfs_data_stream_s& d, int fd
     if (result != 0) {
         return result;
     }
-    // Holes and the zeros past the initialized size end up as the file's tail.
-    if (::ftruncate(fd, static_cast<off_t>(d.data_size)) != 0) {
+    // Holes and the zeros past the initialized size end up as the file's tail. When every
+    // byte was written (the target was opened empty), the file has its size already.
+    if (written != d.data_size && ::ftruncate(fd, static_cast<off_t>(d.data_size)) != 0) {
         return ntfs_err_target;
     }
     return 0;
