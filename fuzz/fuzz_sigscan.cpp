@@ -48,6 +48,7 @@ struct matcher_s {
 
 void end_finders(const uint8_t* data, size_t size) {
     static matcher_s matcher;
+    static carve_buffer_s window;  // shared by every view, as in a scan
     const carve_view_c::header_test_fn header_test = [](uint64_t, const uint8_t* p, size_t n) {
         return matcher.scanner.file_starts(p, n);
     };
@@ -63,7 +64,7 @@ void end_finders(const uint8_t* data, size_t size) {
                 continue;
             }
             carve_view_c view(source, 0, std::min<uint64_t>(type.max_size, size), &header_test,
-                              nullptr);
+                              nullptr, &window);
             carve_result_s result;
             reader->carve(view, result);
         }
