@@ -146,9 +146,14 @@ void ntfs_recovery_c::link_records() {
 int32_t ntfs_recovery_c::recover_file(uint64_t id, const QString& target) {
     std::lock_guard<std::mutex> lock(context_mutex_);
     const QByteArray path = QFile::encodeName(target);
-    QFile::remove(target);
     uint32_t written = 0;
-    return ntfs_recover_file(&context_, id, path.constData(), &written);
+    const int32_t result = ntfs_recover_file(&context_, id, path.constData(), &written);
+    // The library replaces the target once it has data to write: a failure before that
+    // must not leave an older file under the name either.
+    if (result != 0 && written == 0) {
+        QFile::remove(target);
+    }
+    return result;
 }
 
 int32_t ntfs_recovery_c::entry_path(uint64_t id, std::wstring& out) {

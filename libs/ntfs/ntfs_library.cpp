@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
@@ -176,6 +177,17 @@ void fill_entry(const ntfs_file_info_s& info, uint64_t number, uint64_t parent,
     entry.name[units] = 0;
 }
 
+// A new file at `target`. Whatever is there already (a file, a link) is replaced, never
+// written through. The descriptor, or -1.
+int open_new_target(const char* target) {
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(target, flags, 0644);
+    if (fd < 0 && errno == EEXIST && ::unlink(target) == 0) {
+        fd = ::open(target, flags, 0644);
+    }
+    return fd;
+}
+
 }  // namespace
 
 int ntfs_scan_startup_source(std::shared_ptr<block_source_c> source, ntfs_context_s* context) {
@@ -274,7 +286,7 @@ int ntfs_recover_file(ntfs_context_s* context, uint64_t entry_id, const char* ta
     if (!info.data.resident && !info.data.runs_ok) {
         return ntfs_err_bad_runs;
     }
-    unique_fd_c fd(::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    unique_fd_c fd(open_new_target(target));
     if (fd.get() < 0) {
         return ntfs_err_target;
     }

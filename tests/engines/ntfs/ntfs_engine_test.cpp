@@ -124,6 +124,16 @@ TEST_F(ntfs_engine_test, keeps_folders_and_deleted_entries_and_links_them) {
     EXPECT_FALSE(std::filesystem::exists(out + "/none"));
     EXPECT_LT(engine.recover_file(old->entry.entry_id, QString::fromStdString(out + "/dir")), 0);
     EXPECT_FALSE(std::filesystem::exists(out + "/dir"));
+    // A link at the target is replaced, never written through; a failed recovery leaves no
+    // older file under the name either.
+    write_file_bytes(out + "/other", {1, 2, 3});
+    std::filesystem::create_symlink(out + "/other", out + "/link");
+    EXPECT_EQ(engine.recover_file(deep->entry.entry_id, QString::fromStdString(out + "/link")), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(out + "/link"));
+    EXPECT_EQ(std::filesystem::file_size(out + "/link"), 5000u);
+    EXPECT_EQ(std::filesystem::file_size(out + "/other"), 3u);
+    EXPECT_LT(engine.recover_file(999999, QString::fromStdString(out + "/other")), 0);
+    EXPECT_FALSE(std::filesystem::exists(out + "/other"));
     EXPECT_EQ(file_sha256(image), before);
 
     engine.reset();
