@@ -168,6 +168,7 @@ run_foremost() { foremost -t all -i image.img -o out/foremost; }
 #    best of a few runs, output folders emptied before each (untimed).
 mkdir -p out
 cat image.img > /dev/null
+echo "load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 cat_s=$(best_of 3 : cat image.img)
 quarnel_s=$(best_of 3 clean_quarnel run_quarnel)
 photorec_s=$(best_of 2 clean_photorec run_photorec)

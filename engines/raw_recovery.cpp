@@ -137,13 +137,14 @@ int32_t raw_recovery_c::recover_record(const raw_record_s& record, const QString
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         return -1;
     }
-    // Sized to the file (whole sectors), so that small finds need no large buffer.
+    // A file under the piece size is read whole (in whole sectors) in one call.
     const uint64_t piece =
         record.size >= copy_piece_bytes ? copy_piece_bytes : whole_sectors(skip + record.size);
-    if (copy_buffer_.size() < piece) {
-        copy_buffer_.resize(static_cast<size_t>(piece));
+    // One buffer for every copy: growing it per file would cost fresh pages each time.
+    if (!copy_buffer_) {
+        copy_buffer_ = std::make_unique_for_overwrite<char[]>(copy_piece_bytes + sector_bytes);
     }
-    char* buffer = copy_buffer_.data();
+    char* buffer = copy_buffer_.get();
     uint64_t left = record.size;
     while (left > 0) {
         const uint64_t ask = left >= piece ? piece : std::min(piece, whole_sectors(skip + left));

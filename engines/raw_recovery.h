@@ -87,6 +87,6 @@ private:
     std::mutex device_lock_;
     std::unique_ptr<sc_device_s, void (*)(sc_handle)> device_{nullptr, sc_close};
     QString device_opened_for_;
-    std::vector<char> copy_buffer_;  // under device_lock_
+    std::unique_ptr<char[]> copy_buffer_;  // under device_lock_
     std::atomic<uint64_t> finds_so_far_{0};
 };
