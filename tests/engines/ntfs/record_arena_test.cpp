@@ -14,6 +14,7 @@ namespace {
 struct piece_s {
     uint8_t* at;
     size_t bytes;
+    size_t alignment;
     uint8_t mark;
 };
 
@@ -34,7 +35,7 @@ TEST(RecordArena, PiecesAreAlignedAndNeverOverlapAcrossBlocks) {
                     auto* at = static_cast<uint8_t*>(arena.allocate(bytes, alignment));
                     ASSERT_EQ(reinterpret_cast<uintptr_t>(at) % alignment, 0u);
                     std::memset(at, mark, bytes);
-                    pieces.push_back({at, bytes, mark});
+                    pieces.push_back({at, bytes, alignment, mark});
                     mark = static_cast<uint8_t>(mark % 250 + 1);
                 }
             }
@@ -44,7 +45,7 @@ TEST(RecordArena, PiecesAreAlignedAndNeverOverlapAcrossBlocks) {
             ASSERT_TRUE(std::all_of(p.at, p.at + p.bytes, [&p](uint8_t b) { return b == p.mark; }));
         }
         for (const piece_s& p : pieces) {
-            arena.deallocate(p.at, p.bytes, 1);
+            arena.deallocate(p.at, p.bytes, p.alignment);
         }
         arena.release();  // and the arena is used again after it
     }
