@@ -64,6 +64,20 @@ int ntfs_volume_c::open(std::shared_ptr<block_source_c> source) {
     return load_mft_runs();
 }
 
+// The virtual cluster just past the last MFT cluster that lies inside the source. Records
+// beyond it cannot be read: counting them in (a truncated image, or a hostile size or run)
+// would only drive the walk's bookkeeping for records that are not there.
+uint64_t ntfs_volume_c::readable_end_vcn(const std::vector<ntfs_run_s>& runs) const {
+    const uint64_t source_clusters = source_->size() / boot_.cluster_size;
+    uint64_t end = 0;
+    for (const ntfs_run_s& run : runs) {
+        if (run.lcn != ntfs_run_hole && run.lcn < source_clusters) {
+            end = run.vcn + std::min(run.length, source_clusters - run.lcn);
+        }
+    }
+    return end;
+}
+
 int ntfs_volume_c::load_mft_runs() {
     const uint32_t rs = boot_.record_size;
     const uint32_t cs = boot_.cluster_size;
@@ -109,7 +123,10 @@ int ntfs_volume_c::load_mft_runs() {
             mft_runs_ = info.data.runs;
             data_size = info.data.data_size;
         }
-        const uint64_t covered = runs_end_vcn(mft_runs_) * cs;
+        // No MFT is larger than the source that holds it, even when its runs overlap.
+        const uint64_t covered =
+            std::min({runs_end_vcn(mft_runs_), readable_end_vcn(mft_runs_), source_->size() / cs}) *
+            cs;
         if (data_size > covered) {
             data_size = covered;
         }

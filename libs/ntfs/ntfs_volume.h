@@ -34,6 +34,7 @@ public:
 
 private:
     int load_mft_runs();
+    uint64_t readable_end_vcn(const std::vector<ntfs_run_s>& runs) const;
 
     std::shared_ptr<block_source_c> source_;
     ntfs_boot_s boot_;
