@@ -22,7 +22,8 @@ struct deep_output_s {
 
 // Finds already written into the output folder (the scan copies them while it reads on).
 struct deep_written_s {
-    bool folder_checked = false;          // the output folder passed its check
+    bool folder_checked = false;          // the output folder's check has been made
+    std::string refusal;                  // why that check refused the folder (empty: fine)
     std::map<uint64_t, QString> paths;    // target of each record index written
     size_t failed = 0;                    // finds that could not be written
     std::map<std::string, bool> folders;  // extension folders made (true) or not (false)

@@ -41,18 +41,15 @@ QString found_folder(const deep_output_s& output, const std::string& extension) 
                : output.recover_dir + u'/' + safe_file_name(QString::fromUtf8(extension.c_str()));
 }
 
-// Whether the finds may be written into the output folder; says why not.
-bool folder_allowed(const deep_output_s& output, bool quiet) {
+// Why the finds may not be written into the output folder; empty when they may.
+std::string folder_refusal(const deep_output_s& output) {
     std::string why;
     if (!output.force &&
         check_target_dir(output.recover_dir, output.location.disk_path,
                          output.location.start_offset, output.location.length, why) != 0) {
-        if (!quiet) {
-            std::fprintf(stderr, "quarnel-cli: %s\n", why.c_str());
-        }
-        return false;
+        return why;
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -87,7 +84,11 @@ void recover_deep_find(raw_recovery_c& engine, const deep_output_s& output,
 int report_deep_result(raw_recovery_c& engine, const deep_output_s& output,
                        deep_written_s written) {
     if (!output.recover_dir.isEmpty()) {
-        if (!written.folder_checked && !folder_allowed(output, false)) {
+        if (!written.folder_checked) {
+            written.refusal = folder_refusal(output);
+        }
+        if (!written.refusal.empty()) {
+            std::fprintf(stderr, "quarnel-cli: %s\n", written.refusal.c_str());
             return 1;
         }
         for (const auto& [extension, indexes] : engine.by_extension()) {
@@ -196,7 +197,11 @@ int run_deep_scan(const scan_options_s& options) {
     // Finds are written while the scan reads on, so that the copying overlaps the reading.
     // When the folder may not be used, the report after the scan says why.
     deep_written_s written;
-    written.folder_checked = !output.recover_dir.isEmpty() && folder_allowed(output, true);
+    if (!output.recover_dir.isEmpty()) {
+        written.refusal = folder_refusal(output);
+        written.folder_checked = true;
+    }
+    const bool write_during_scan = written.folder_checked && written.refusal.empty();
     std::vector<raw_record_s> fresh;
     size_t taken = 0;
 
@@ -205,11 +210,11 @@ int run_deep_scan(const scan_options_s& options) {
     bool show_progress = !options.json && isatty(STDERR_FILENO);
     auto last_progress = std::chrono::steady_clock::now();
     engine.start();
-    while (!engine.wait(written.folder_checked ? write_poll_ms : progress_poll_ms)) {
+    while (!engine.wait(write_during_scan ? write_poll_ms : progress_poll_ms)) {
         if (interrupted) {
             engine.set_stop(stop_user);
         }
-        if (written.folder_checked) {
+        if (write_during_scan) {
             fresh.clear();
             engine.copy_records(taken, fresh);
             taken += fresh.size();
