@@ -197,24 +197,32 @@ int bind_volume(const std::string& volume_path) {
         volume_bindings[0] = volume_binding_s{slot, 0, 0};
         return 0;
     }
-    uint32_t partition = 0;
-    uint32_t disk = 0;
-    uint64_t start = 0;
-    if (locate_volume(volume_path, partition, disk, start) != 0) {
+    location_s where;
+    if (resolve_location(volume_path, where) != 0 || where.disk_number < 0) {
         return -1;
     }
-    // An image registered after the drives were opened has no slot yet.
-    bool stale;
-    {
+    // Drives are matched by path, not by number: disks come and go (a loop device attached
+    // by another program), so one disk's number may differ between two listings.
+    auto slot_of = [&where]() -> int64_t {
         std::lock_guard lock(drive_mutex);
-        std::vector<disk_probe_s> disks = list_disks();
-        stale =
-            disk >= drives.size() || disk >= disks.size() || drives[disk].path != disks[disk].path;
-    }
-    if (stale) {
+        for (size_t n = 0; n < drives.size(); ++n) {
+            if (drives[n].path == where.disk_path) {
+                return static_cast<int64_t>(n);
+            }
+        }
+        return -1;
+    };
+    int64_t slot = slot_of();
+    if (slot < 0) {  // an image registered, or a disk attached, after the drives were opened
         open_sector_drives();
+        slot = slot_of();
     }
-    volume_bindings[0] = volume_binding_s{disk, partition, start};
+    if (slot < 0) {
+        return -1;
+    }
+    volume_bindings[0] =
+        volume_binding_s{static_cast<uint32_t>(slot), static_cast<uint32_t>(where.partition_number),
+                         where.start_offset / accepted_sector_size};
     return 0;
 }
 
